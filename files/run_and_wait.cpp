@@ -1,0 +1,41 @@
+#include "files/run_and_wait.h"
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include "common/win_handles.h"
+
+namespace {
+
+constexpr DWORD kPollMilliseconds = 100;
+
+bool CanOpenExclusively(const std::string& program) {
+    UniqueHandle file(CreateFileA(program.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    return file.valid();
+}
+
+}  // namespace
+
+bool RunAndWait(const std::string& program, const std::string& parameters,
+                const std::string& directory, int showCommand, bool exclusiveOpenTest) {
+    if (exclusiveOpenTest && !CanOpenExclusively(program)) return false;
+
+    SHELLEXECUTEINFOA info = {};
+    info.cbSize = sizeof(info);
+    info.fMask = SEE_MASK_NOCLOSEPROCESS;
+    info.lpVerb = "open";
+    info.lpFile = program.c_str();
+    info.lpParameters = parameters.empty() ? nullptr : parameters.c_str();
+    info.lpDirectory = directory.empty() ? nullptr : directory.c_str();
+    info.nShow = showCommand;
+    const BOOL started = ShellExecuteExA(&info);
+    UniqueHandle process(info.hProcess);
+    if (!started || reinterpret_cast<INT_PTR>(info.hInstApp) <= 32) return false;
+
+    // Without a process to watch (the shell handed the request on) there is nothing to wait for.
+    DWORD exitCode = 0;
+    while (process.valid() && GetExitCodeProcess(process.get(), &exitCode) && exitCode == STILL_ACTIVE) {
+        Sleep(kPollMilliseconds);
+    }
+    return true;
+}

@@ -1,0 +1,24 @@
+#include "files/system_paths.h"
+
+#include <windows.h>
+
+#include "files/paths.h"
+
+std::string ExpandSystemPath(const std::string& path) {
+    char systemDirectory[MAX_PATH] = "";
+    // Only asked for when the placeholder is there; a failed call leaves the text empty.
+    if (!path.empty() && (path[0] == '%')) {
+        const UINT length = GetSystemDirectoryA(systemDirectory, sizeof(systemDirectory));
+        if (length == 0 || length >= sizeof(systemDirectory)) systemDirectory[0] = '\0';
+    }
+    return ReplaceSystemPrefix(path, systemDirectory);
+}
+
+void CreateDirectoryChain(const std::string& path) {
+    const size_t start = IsAbsolutePath(path) ? 4 : 0;
+    for (size_t i = start; i < path.size(); ++i) {
+        if (path[i] == '\\' || path[i] == '/') {
+            CreateDirectoryA(path.substr(0, i).c_str(), nullptr);
+        }
+    }
+}

@@ -1,0 +1,11 @@
+// Path helpers that ask Windows: the system directory and directory creation.
+#pragma once
+#include <string>
+
+// A path that starts with "%SYSTEM%" (any case) gets the system directory in its place.
+std::string ExpandSystemPath(const std::string& path);
+
+// Creates every directory named by the path up to each of its separators, in order,
+// ignoring failures. The drive root of an absolute path is never attempted; the last
+// component is created only when the path ends with a separator.
+void CreateDirectoryChain(const std::string& path);
