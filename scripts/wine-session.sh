@@ -31,6 +31,8 @@ wine_session_start() {
     wineboot -i >"$dir/wineboot.log" 2>&1 || true
     wineserver -w
   fi
+  # A persistent server keeps every later wine start fast (about 0.05 s instead of 1 s).
+  wineserver -p
   # A crashing program must exit with a code, not open the debugger.
   wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /d '' /f >/dev/null 2>&1
 }
