@@ -22,7 +22,9 @@ bool RunAndWait(const std::string& program, const std::string& parameters,
 
     SHELLEXECUTEINFOA info = {};
     info.cbSize = sizeof(info);
-    info.fMask = SEE_MASK_NOCLOSEPROCESS;
+    // Without FLAG_NO_UI the shell answers a missing program with a box of its own, which
+    // would block the engine's thread until someone closes it; callers skip such programs.
+    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
     info.lpVerb = "open";
     info.lpFile = program.c_str();
     info.lpParameters = parameters.empty() ? nullptr : parameters.c_str();

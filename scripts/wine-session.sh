@@ -35,6 +35,9 @@ wine_session_start() {
   wineserver -p
   # A crashing program must exit with a code, not open the debugger.
   wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /d '' /f >/dev/null 2>&1
+  # Without a window manager Wine waits up to 2 s whenever a window is hidden, unless
+  # it manages the windows itself.
+  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
 }
 
 wine_session_stop() {

@@ -1,0 +1,37 @@
+// A small program that tests start as a real second process:
+//   test_child sleep MS [MARKER]      sleeps, then writes its current directory into MARKER
+//   test_child hold FILE EVENT        opens FILE with no sharing, sets the named event, waits to be killed
+//   test_child exit CODE              exits with CODE at once
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+int main(int argc, char** argv) {
+    if (argc >= 3 && strcmp(argv[1], "sleep") == 0) {
+        Sleep(static_cast<DWORD>(atoi(argv[2])));
+        if (argc >= 4) {
+            char directory[MAX_PATH] = "";
+            GetCurrentDirectoryA(sizeof(directory), directory);
+            FILE* marker = fopen(argv[3], "wb");
+            if (!marker) return 3;
+            fputs(directory, marker);
+            fclose(marker);
+        }
+        return 0;
+    }
+    if (argc >= 4 && strcmp(argv[1], "hold") == 0) {
+        HANDLE file = CreateFileA(argv[2], GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (file == INVALID_HANDLE_VALUE) return 4;
+        HANDLE ready = OpenEventA(EVENT_MODIFY_STATE, FALSE, argv[3]);
+        if (!ready) return 5;
+        SetEvent(ready);
+        CloseHandle(ready);
+        Sleep(INFINITE);  // the test ends this process, which closes the file
+        return 0;
+    }
+    if (argc >= 3 && strcmp(argv[1], "exit") == 0) return atoi(argv[2]);
+    fprintf(stderr, "usage: test_child sleep MS [MARKER] | hold FILE EVENT | exit CODE\n");
+    return 2;
+}

@@ -1,0 +1,154 @@
+// halvorin-site: the publishers' tool. "dump" shows an update image as the engine parses
+// it; "fileid" prints the file Id and size of files to write into an image.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/file_id.h"
+#include "engine/image_model.h"
+#include "engine/image_parser.h"
+#include "tools/site/file_facts.h"
+#include "tools/site/image_json.h"
+#include "tools/site/image_warnings.h"
+
+namespace {
+
+constexpr int kExitFailure = 2;
+// The engine fetches the image with one read of at most this many bytes.
+constexpr size_t kImageReadLimit = 65535;
+
+const char kUsage[] =
+    "usage:\n"
+    "  halvorin-site dump IMAGE [--site S] [--user U] [--password P]\n"
+    "      Parses the update image IMAGE as the engine does and prints the result as one\n"
+    "      JSON object. The image starts with site S, user U and password P (empty by\n"
+    "      default), as the engine's url, userName and userPassword properties would give.\n"
+    "      Warnings about lines the engine passes over go to standard error.\n"
+    "  halvorin-site fileid FILE...\n"
+    "      Prints for every FILE its file Id, its size in bytes and its path, the values\n"
+    "      a FILE line of the image expects.\n";
+
+struct FileCloser {
+    void operator()(FILE* file) const { fclose(file); }
+};
+using FilePtr = std::unique_ptr<FILE, FileCloser>;
+
+int UsageError(const char* problem) {
+    if (problem) fprintf(stderr, "halvorin-site: %s\n", problem);
+    fputs(kUsage, stderr);
+    return kExitFailure;
+}
+
+void Warn(const std::string& path, const std::string& message) {
+    fprintf(stderr, "halvorin-site: %s: warning: %s\n", path.c_str(), message.c_str());
+}
+
+int Dump(int argc, char** argv) {
+    UpdateImage image;
+    std::string path;
+    bool havePath = false;
+    for (int i = 0; i < argc; ++i) {
+        const std::string arg = argv[i];
+        std::string* value = nullptr;
+        if (arg == "--site") value = &image.site;
+        if (arg == "--user") value = &image.userName;
+        if (arg == "--password") value = &image.password;
+        if (value) {
+            if (i + 1 >= argc) return UsageError(("dump: " + arg + " needs a value").c_str());
+            *value = argv[++i];
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            return UsageError(("dump: unknown option " + arg).c_str());
+        } else if (havePath) {
+            return UsageError("dump: give one image only");
+        } else {
+            path = arg;
+            havePath = true;
+        }
+    }
+    if (!havePath) return UsageError("dump: no image given");
+
+    FilePtr file(fopen(path.c_str(), "rb"));
+    if (!file) {
+        fprintf(stderr, "halvorin-site: cannot open image %s: %s\n", path.c_str(), strerror(errno));
+        return kExitFailure;
+    }
+    std::vector<char> text(kImageReadLimit);
+    const size_t length = fread(text.data(), 1, text.size(), file.get());
+    if (ferror(file.get())) {
+        fprintf(stderr, "halvorin-site: cannot read image %s: %s\n", path.c_str(), strerror(errno));
+        return kExitFailure;
+    }
+    text.resize(length);
+    if (length == kImageReadLimit && fgetc(file.get()) != EOF) {
+        FileFacts facts;
+        const std::string size = ReadFileFacts(file.get(), facts) ? std::to_string(facts.size) + " bytes" : "longer";
+        Warn(path, "the image is " + size + ": the engine reads only its first 65535 bytes, the rest is cut off");
+    }
+    if (length == 0) Warn(path, "the image is empty: the engine reads nothing and keeps what it held");
+
+    ImageWarnings warnings(std::string(text.begin(), text.end()));
+    ParseImage(image, text.data(), text.size(), &warnings);
+    warnings.CheckFileIds(image);
+    for (const std::string& message : warnings.Messages()) Warn(path, message);
+
+    const std::string json = ImageToJson(image);
+    fwrite(json.data(), 1, json.size(), stdout);
+    return fflush(stdout) == 0 ? 0 : kExitFailure;
+}
+
+// Prints "ID SIZE PATH"; false (with a message) when the file cannot be read.
+bool PrintFileId(const char* path) {
+    FilePtr file(fopen(path, "rb"));
+    if (!file) {
+        fprintf(stderr, "halvorin-site: cannot open %s: %s\n", path, strerror(errno));
+        return false;
+    }
+    FileFacts facts;
+    if (!ReadFileFacts(file.get(), facts)) {
+        fprintf(stderr, "halvorin-site: cannot read the size and time of %s: %s\n", path, strerror(errno));
+        return false;
+    }
+    if (!facts.regular) {
+        fprintf(stderr, "halvorin-site: %s is not a regular file\n", path);
+        return false;
+    }
+    // Like the engine, the sample is chosen by the low 32 bits of the size.
+    StdioSampleSource source(file.get(), static_cast<uint32_t>(facts.size));
+    const uint32_t checksum = ChecksumSample(source);
+    if (source.Failed()) {
+        fprintf(stderr, "halvorin-site: cannot read %s (did it change while it was read?)\n", path);
+        return false;
+    }
+    if (facts.size > 0xFFFFFFFFu) {
+        fprintf(stderr, "halvorin-site: %s: warning: 4 GiB or larger; the engine sees only the low 32 bits of its size\n",
+                path);
+    }
+    printf("%s %llu %s\n", FormatFileId(checksum, UtcMinute(facts.lastWrite)).c_str(),
+           static_cast<unsigned long long>(facts.size), path);
+    return true;
+}
+
+int FileIds(int argc, char** argv) {
+    if (argc == 0) return UsageError("fileid: no file given");
+    bool allRead = true;
+    for (int i = 0; i < argc; ++i) allRead = PrintFileId(argv[i]) && allRead;
+    if (fflush(stdout) != 0) return kExitFailure;
+    return allRead ? 0 : kExitFailure;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) return UsageError(nullptr);
+    const std::string command = argv[1];
+    if (command == "--help" || command == "-h" || command == "help") {
+        fputs(kUsage, stdout);
+        return 0;
+    }
+    if (command == "dump") return Dump(argc - 2, argv + 2);
+    if (command == "fileid") return FileIds(argc - 2, argv + 2);
+    return UsageError(("unknown command " + command).c_str());
+}

@@ -1,0 +1,31 @@
+// Warnings for publishers: what the engine will pass over or never accept in an image.
+#pragma once
+#include <string>
+#include <vector>
+
+#include "engine/image_model.h"
+#include "engine/image_parser.h"
+
+// Turns the parser's notes into messages that name the image's line ("line 12: ...").
+// text is the image as read, before the parser blanked its comments.
+class ImageWarnings : public ImageParseListener {
+public:
+    explicit ImageWarnings(std::string text);
+
+    void OnNote(const ImageNote& note) override;
+
+    // Adds a message for every file entry whose expected file Id can never match a file.
+    void CheckFileIds(const UpdateImage& image);
+
+    const std::vector<std::string>& Messages() const { return messages_; }
+
+private:
+    size_t LineOf(size_t offset) const;
+    bool StartsLine(size_t offset) const;
+    void Add(size_t offset, const std::string& message);
+    void CheckFiles(const char* what, const std::vector<ImageFileEntry>& files);
+
+    std::string text_;
+    std::vector<size_t> lineEnds_;  // offsets of the last character of each line
+    std::vector<std::string> messages_;
+};
