@@ -5,6 +5,7 @@
 #include <string>
 
 #include "engine/image_model.h"
+#include "patchlib/patchw32.h"
 #include "server/error_report.h"
 #include "server/log_writer.h"
 
@@ -25,6 +26,14 @@ public:
 
     LogWriter log;
     ErrorReport errorReport;
+
+    // The patch library's entry point, or null when the library could not be loaded.
+    PatchApplyEntry applyEntry = nullptr;
+
+    // Byte counters of the current transfer phase: reset by the phase's owner, advanced
+    // by the download, shown by the progress dialog.
+    uint32_t bytesDone = 0;
+    uint32_t bytesTotal = 0;
 
     void WriteLog(const char* format, ...) HALVORIN_PRINTF(2, 3);
 

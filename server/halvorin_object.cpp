@@ -1,0 +1,184 @@
+#include "server/halvorin_object.h"
+
+#include "engine/context_registry.h"
+#include "engine/engine_context.h"
+#include "server/bstr_text.h"
+#include "server/server_module.h"
+
+namespace {
+
+constexpr LCID kTypeLibraryLocale = 0x0409;
+
+}  // namespace
+
+HalvorinObject::HalvorinObject() { server_module::Lock(); }
+
+HalvorinObject::~HalvorinObject() { server_module::Unlock(); }
+
+HRESULT STDMETHODCALLTYPE HalvorinObject::QueryInterface(REFIID riid, void** object) {
+    if (object == nullptr) return E_POINTER;
+    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch) || IsEqualIID(riid, IID_IHalvorin)) {
+        *object = static_cast<IHalvorin*>(this);
+        AddRef();
+        return S_OK;
+    }
+    *object = nullptr;
+    return E_NOINTERFACE;
+}
+
+HRESULT HalvorinObject::LoadTypeInfo() {
+    if (typeInfo_) return S_OK;
+    ComPtr<ITypeLib> library;
+    HRESULT hr = LoadRegTypeLib(LIBID_HALVORINLib, 1, 0, kTypeLibraryLocale, library.Receive());
+    if (FAILED(hr)) return hr;
+    return library->GetTypeInfoOfGuid(IID_IHalvorin, typeInfo_.Receive());
+}
+
+HRESULT STDMETHODCALLTYPE HalvorinObject::GetTypeInfoCount(UINT* count) {
+    if (count == nullptr) return E_POINTER;
+    *count = 1;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE HalvorinObject::GetTypeInfo(UINT index, LCID, ITypeInfo** info) {
+    if (info == nullptr) return E_POINTER;
+    *info = nullptr;
+    if (index != 0) return DISP_E_BADINDEX;
+    const HRESULT hr = LoadTypeInfo();
+    if (FAILED(hr)) return hr;
+    typeInfo_->AddRef();
+    *info = typeInfo_.Get();
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE HalvorinObject::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID,
+                                                        DISPID* ids) {
+    if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
+    const HRESULT hr = LoadTypeInfo();
+    if (FAILED(hr)) return hr;
+    return DispGetIDsOfNames(typeInfo_.Get(), names, count, ids);
+}
+
+HRESULT STDMETHODCALLTYPE HalvorinObject::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS* parameters,
+                                                 VARIANT* result, EXCEPINFO* exception, UINT* argumentError) {
+    if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
+    const HRESULT hr = LoadTypeInfo();
+    if (FAILED(hr)) return hr;
+    return DispInvoke(static_cast<IHalvorin*>(this), typeInfo_.Get(), id, flags, parameters, result, exception,
+                      argumentError);
+}
+
+EngineContext& HalvorinObject::Context() {
+    if (context_ == nullptr) context_ = &FindOrCreateContext(appID_);
+    return *context_;
+}
+
+void HalvorinObject::CopyPropertiesToContext() {
+    EngineContext& context = Context();
+    context.downloadDirectory = downloadDirectory_;
+    context.appDirectory = appDirectory_;
+    context.userPassword = userPassword_;
+    context.userName = userName_;
+    context.url = url_;
+    context.imagePath = imagePath_;
+    context.referer = referer_;
+}
+
+HRESULT HalvorinObject::GetText(const std::string& field, BSTR* value) {
+    if (value == nullptr) return E_POINTER;
+    *value = BstrFromText(field);
+    return S_OK;
+}
+
+HRESULT HalvorinObject::PutText(std::string& field, BSTR value) {
+    field = TextFromBstr(value);
+    if (!appID_.empty()) CopyPropertiesToContext();
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE HalvorinObject::get_url(BSTR* value) { return GetText(url_, value); }
+HRESULT STDMETHODCALLTYPE HalvorinObject::put_url(BSTR value) { return PutText(url_, value); }
+HRESULT STDMETHODCALLTYPE HalvorinObject::get_userName(BSTR* value) { return GetText(userName_, value); }
+HRESULT STDMETHODCALLTYPE HalvorinObject::put_userName(BSTR value) { return PutText(userName_, value); }
+HRESULT STDMETHODCALLTYPE HalvorinObject::get_userPassword(BSTR* value) { return GetText(userPassword_, value); }
+HRESULT STDMETHODCALLTYPE HalvorinObject::put_userPassword(BSTR value) { return PutText(userPassword_, value); }
+HRESULT STDMETHODCALLTYPE HalvorinObject::get_downloadDirectory(BSTR* value) {
+    return GetText(downloadDirectory_, value);
+}
+HRESULT STDMETHODCALLTYPE HalvorinObject::put_downloadDirectory(BSTR value) {
+    return PutText(downloadDirectory_, value);
+}
+HRESULT STDMETHODCALLTYPE HalvorinObject::get_appDirectory(BSTR* value) { return GetText(appDirectory_, value); }
+HRESULT STDMETHODCALLTYPE HalvorinObject::put_appDirectory(BSTR value) { return PutText(appDirectory_, value); }
+HRESULT STDMETHODCALLTYPE HalvorinObject::get_appID(BSTR* value) { return GetText(appID_, value); }
+HRESULT STDMETHODCALLTYPE HalvorinObject::put_appID(BSTR value) { return PutText(appID_, value); }
+HRESULT STDMETHODCALLTYPE HalvorinObject::get_imagePath(BSTR* value) { return GetText(imagePath_, value); }
+HRESULT STDMETHODCALLTYPE HalvorinObject::put_imagePath(BSTR value) { return PutText(imagePath_, value); }
+HRESULT STDMETHODCALLTYPE HalvorinObject::get_referer(BSTR* value) { return GetText(referer_, value); }
+HRESULT STDMETHODCALLTYPE HalvorinObject::put_referer(BSTR value) { return PutText(referer_, value); }
+
+HRESULT STDMETHODCALLTYPE HalvorinObject::get_halvorinDirectory(BSTR* value) {
+    if (value == nullptr) return E_POINTER;
+    char path[MAX_PATH + 1] = "";
+    GetModuleFileNameA(nullptr, path, MAX_PATH);  // a cut path stays terminated by the extra byte
+    std::string directory = path;
+    const size_t separator = directory.find_last_of("\\/");
+    directory = separator == std::string::npos ? std::string() : directory.substr(0, separator + 1);
+    *value = BstrFromText(directory, MAX_PATH + 1);
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE HalvorinObject::get_processID(LONG* value) {
+    if (value == nullptr) return E_POINTER;
+    *value = static_cast<LONG>(GetCurrentProcessId());
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE HalvorinObject::PatchNeeded(LONG, LONG, LONG*) {
+    if (appID_.empty()) return E_FAIL;
+    return E_NOTIMPL;
+}
+
+HRESULT STDMETHODCALLTYPE HalvorinObject::NewHalvorinNeeded(BSTR*, LONG*) {
+    if (appID_.empty()) return E_FAIL;
+    return E_NOTIMPL;
+}
+
+HRESULT STDMETHODCALLTYPE HalvorinObject::RefreshImage() {
+    if (appID_.empty()) return E_FAIL;
+    return E_NOTIMPL;
+}
+
+HRESULT STDMETHODCALLTYPE HalvorinObject::StartPatch(LONG, BSTR, BSTR, BSTR, BSTR, LONG, LONG) {
+    if (appID_.empty()) return E_FAIL;
+    return E_NOTIMPL;
+}
+
+HRESULT STDMETHODCALLTYPE HalvorinObject::GetModuleList(BSTR*) {
+    if (appID_.empty()) return E_FAIL;
+    return E_NOTIMPL;
+}
+
+HRESULT STDMETHODCALLTYPE HalvorinObject::DownloadModule(BSTR, LONG, LONG*) {
+    if (appID_.empty()) return E_FAIL;
+    return E_NOTIMPL;
+}
+
+HRESULT STDMETHODCALLTYPE HalvorinObject::ShowErrorReport() {
+    MessageBoxA(nullptr, "ShowErrorReport() unimplemented.", "Halvorin", MB_OK);
+    return E_FAIL;
+}
+
+HRESULT STDMETHODCALLTYPE HalvorinObject::WriteErrorReport(BSTR fileName) {
+    if (appID_.empty()) return E_FAIL;
+    const std::string path = TextFromBstr(fileName);
+    Context().errorReport.AppendToFile(path);  // a file that cannot be opened is no failure
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE HalvorinObject::put_logFile(BSTR value) {
+    if (appID_.empty()) return E_FAIL;
+    const std::string path = TextFromBstr(value);
+    Context().log.SetPath(path);
+    return S_OK;
+}

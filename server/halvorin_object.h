@@ -1,0 +1,79 @@
+// The automation object that every client gets: its property texts, the link to the
+// engine context of its appID, and the members of IHalvorin.
+#pragma once
+#include <windows.h>
+
+#include <string>
+
+#include "common/com_ptr.h"
+#include "halvorin_idl.h"
+
+class EngineContext;
+
+class HalvorinObject : public IHalvorin {
+public:
+    HalvorinObject();
+    virtual ~HalvorinObject();
+    HalvorinObject(const HalvorinObject&) = delete;
+    HalvorinObject& operator=(const HalvorinObject&) = delete;
+
+    // IUnknown (reference counting comes from ComObject)
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override;
+
+    // IDispatch, over the registered type description of IHalvorin
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override;
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) override;
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid,
+                                            DISPID* ids) override;
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* parameters,
+                                     VARIANT* result, EXCEPINFO* exception, UINT* argumentError) override;
+
+    // IHalvorin, in declaration order
+    HRESULT STDMETHODCALLTYPE get_url(BSTR* value) override;
+    HRESULT STDMETHODCALLTYPE put_url(BSTR value) override;
+    HRESULT STDMETHODCALLTYPE get_userName(BSTR* value) override;
+    HRESULT STDMETHODCALLTYPE put_userName(BSTR value) override;
+    HRESULT STDMETHODCALLTYPE get_userPassword(BSTR* value) override;
+    HRESULT STDMETHODCALLTYPE put_userPassword(BSTR value) override;
+    HRESULT STDMETHODCALLTYPE get_downloadDirectory(BSTR* value) override;
+    HRESULT STDMETHODCALLTYPE put_downloadDirectory(BSTR value) override;
+    HRESULT STDMETHODCALLTYPE get_appDirectory(BSTR* value) override;
+    HRESULT STDMETHODCALLTYPE put_appDirectory(BSTR value) override;
+    HRESULT STDMETHODCALLTYPE PatchNeeded(LONG fromV, LONG toV, LONG* patchNeeded) override;
+    HRESULT STDMETHODCALLTYPE NewHalvorinNeeded(BSTR* downloadedFiles, LONG* patchNeeded) override;
+    HRESULT STDMETHODCALLTYPE get_appID(BSTR* value) override;
+    HRESULT STDMETHODCALLTYPE put_appID(BSTR value) override;
+    HRESULT STDMETHODCALLTYPE RefreshImage() override;
+    HRESULT STDMETHODCALLTYPE StartPatch(LONG processID, BSTR processExec, BSTR workingDir, BSTR successParams,
+                                         BSTR failParams, LONG fromVersion, LONG toVersion) override;
+    HRESULT STDMETHODCALLTYPE get_imagePath(BSTR* value) override;
+    HRESULT STDMETHODCALLTYPE put_imagePath(BSTR value) override;
+    HRESULT STDMETHODCALLTYPE get_referer(BSTR* value) override;
+    HRESULT STDMETHODCALLTYPE put_referer(BSTR value) override;
+    HRESULT STDMETHODCALLTYPE get_halvorinDirectory(BSTR* value) override;
+    HRESULT STDMETHODCALLTYPE GetModuleList(BSTR* moduleList) override;
+    HRESULT STDMETHODCALLTYPE DownloadModule(BSTR moduleName, LONG showUI, LONG* result) override;
+    HRESULT STDMETHODCALLTYPE get_processID(LONG* value) override;
+    HRESULT STDMETHODCALLTYPE ShowErrorReport() override;
+    HRESULT STDMETHODCALLTYPE WriteErrorReport(BSTR fileName) override;
+    HRESULT STDMETHODCALLTYPE put_logFile(BSTR value) override;
+
+private:
+    HRESULT GetText(const std::string& field, BSTR* value);
+    HRESULT PutText(std::string& field, BSTR value);
+    // The context of appID, bound on first need; a later appID change keeps it.
+    EngineContext& Context();
+    void CopyPropertiesToContext();
+    HRESULT LoadTypeInfo();
+
+    std::string appID_;
+    std::string downloadDirectory_;
+    std::string appDirectory_;
+    std::string userPassword_;
+    std::string userName_;
+    std::string url_;
+    std::string imagePath_;
+    std::string referer_;
+    EngineContext* context_ = nullptr;
+    ComPtr<ITypeInfo> typeInfo_;
+};

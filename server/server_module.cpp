@@ -1,0 +1,84 @@
+#include "server/server_module.h"
+
+#include "common/win_handles.h"
+
+namespace server_module {
+
+namespace {
+
+struct ModuleState {
+    volatile LONG lockCount = 0;
+    volatile LONG activity = 0;  // set when the count falls to 0, cleared at each wait
+    DWORD mainThreadId = 0;
+    // Kept open until Shutdown: a late release after the monitor has ended still signals it safely.
+    UniqueHandle shutdownEvent;
+    UniqueHandle monitorThread;
+};
+
+ModuleState& State() {
+    static ModuleState state;
+    return state;
+}
+
+DWORD WINAPI MonitorShutdown(void*) {
+    ModuleState& state = State();
+    for (;;) {
+        WaitForSingleObject(state.shutdownEvent.get(), INFINITE);
+        DWORD wait;
+        do {
+            InterlockedExchange(&state.activity, 0);
+            wait = WaitForSingleObject(state.shutdownEvent.get(), kIdleMilliseconds);
+        } while (wait == WAIT_OBJECT_0);
+        if (InterlockedCompareExchange(&state.activity, 0, 0) == 0 &&
+            InterlockedCompareExchange(&state.lockCount, 0, 0) == 0) {
+            break;
+        }
+    }
+    PostThreadMessageA(state.mainThreadId, WM_QUIT, 0, 0);
+    return 0;
+}
+
+}  // namespace
+
+void Initialize(DWORD mainThreadId) { State().mainThreadId = mainThreadId; }
+
+LONG Lock() { return InterlockedIncrement(&State().lockCount); }
+
+LONG Unlock() {
+    ModuleState& state = State();
+    const LONG count = InterlockedDecrement(&state.lockCount);
+    if (count == 0) {
+        InterlockedExchange(&state.activity, 1);
+        if (state.shutdownEvent.valid()) SetEvent(state.shutdownEvent.get());
+    }
+    return count;
+}
+
+LONG LockCount() { return InterlockedCompareExchange(&State().lockCount, 0, 0); }
+
+bool StartShutdownMonitor() {
+    ModuleState& state = State();
+    state.shutdownEvent.reset(CreateEventA(nullptr, FALSE, FALSE, nullptr));
+    if (!state.shutdownEvent.valid()) return false;
+    state.monitorThread.reset(CreateThread(nullptr, 0, MonitorShutdown, nullptr, 0, nullptr));
+    if (!state.monitorThread.valid()) {
+        state.shutdownEvent.reset();
+        return false;
+    }
+    return true;
+}
+
+void Shutdown() {
+    ModuleState& state = State();
+    if (state.monitorThread.valid() && WaitForSingleObject(state.monitorThread.get(), 1000) != WAIT_OBJECT_0) {
+        // The loop ended without the monitor (it still waits for the event): its handles
+        // must outlive it, so they are left to the end of the process.
+        state.monitorThread.release();
+        state.shutdownEvent.release();
+        return;
+    }
+    state.monitorThread.reset();
+    state.shutdownEvent.reset();
+}
+
+}  // namespace server_module

@@ -1,0 +1,26 @@
+// State of the server process: the lock count that keeps it alive, and the shutdown
+// monitor that ends the message loop once the count has stayed at 0 for the idle time.
+#pragma once
+#include <windows.h>
+
+namespace server_module {
+
+constexpr DWORD kIdleMilliseconds = 5000;
+constexpr DWORD kPauseAfterRevokeMilliseconds = 1000;
+
+void Initialize(DWORD mainThreadId);
+
+// One reason more / less to stay alive: a live object, or a client's lock on the class
+// object. When the count falls to 0 the idle countdown starts (again).
+LONG Lock();
+LONG Unlock();
+LONG LockCount();
+
+// Starts the monitor thread; false when it cannot, and the server then serves without
+// idle shutdown.
+bool StartShutdownMonitor();
+
+// Waits for the monitor thread to end and releases what it used.
+void Shutdown();
+
+}  // namespace server_module
