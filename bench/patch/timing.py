@@ -1,0 +1,35 @@
+#!/usr/bin/env python3
+"""Runs a command several times and prints the median wall time in seconds.
+
+usage: timing.py RUNS [--fresh PATH] COMMAND [ARG ...]
+--fresh PATH removes PATH before every run (not timed), so every tool writes its
+output as a new file instead of replacing the one of the run before.
+The command's output is discarded; a non-zero exit stops with that code."""
+import os
+import statistics
+import subprocess
+import sys
+import time
+
+
+def main():
+    runs = int(sys.argv[1])
+    args = sys.argv[2:]
+    fresh = None
+    if args[:1] == ["--fresh"]:
+        fresh, args = args[1], args[2:]
+    times = []
+    for _ in range(runs):
+        if fresh and os.path.exists(fresh):
+            os.remove(fresh)
+        start = time.perf_counter()
+        result = subprocess.run(args, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        times.append(time.perf_counter() - start)
+        if result.returncode != 0:
+            print(f"timing: {args[0]} exited with {result.returncode}", file=sys.stderr)
+            sys.exit(result.returncode)
+    print(f"{statistics.median(times):.4f}")
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,52 @@
+// Binary delta from an old byte string to a new one, in the manner of a suffix-array
+// differ: the new string is covered by approximate matches in the old one (stored as
+// the byte-wise difference, mostly zeros) and by literal bytes; deflated streams hold
+// the instructions, the differences and the literals. Layout in FORMAT.md.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+// Largest old or new content a delta handles (positions are signed 32-bit).
+constexpr uint64_t kDeltaMaxSize = 0x7FFF0000;
+
+enum class DeltaFilter : uint8_t {
+    kNone = 0,
+    kX86 = 1,  // x86 branch targets made absolute in both contents first
+};
+
+struct DeltaOptions {
+    // Off by default: on the real program pairs of the patch benchmark the filter made
+    // deltas larger, since relative targets stay equal when caller and callee move
+    // together, and the difference coding already absorbs moved targets.
+    DeltaFilter filter = DeltaFilter::kNone;
+    int level = 9;  // deflate level of the streams
+};
+
+// Builds the delta payload into out. False when a content exceeds kDeltaMaxSize or
+// memory runs out.
+bool EncodeDelta(const uint8_t* oldData, size_t oldSize, const uint8_t* newData, size_t newSize,
+                 std::vector<uint8_t>* out, const DeltaOptions& options = DeltaOptions());
+
+// Told how far decoding has come; returning false stops it.
+class DeltaProgress {
+public:
+    virtual bool Advance(uint64_t done, uint64_t total) = 0;
+
+protected:
+    ~DeltaProgress() = default;
+};
+
+enum class DeltaStatus {
+    kOk,
+    kCorrupt,   // the payload is malformed or does not fit the old content
+    kStopped,   // the progress sink asked to stop
+    kNoMemory,
+};
+
+// Rebuilds the new content (of the size the patch declares) from the old one. Every
+// length and position in the payload is checked before use, so a damaged or hostile
+// payload gives kCorrupt without reading outside any buffer; the memory it can make us
+// take is bounded by newSize, which the caller checks first, and by the payload size.
+DeltaStatus DecodeDelta(const uint8_t* oldData, size_t oldSize, const uint8_t* payload, size_t payloadSize,
+                        uint64_t newSize, std::vector<uint8_t>* out, DeltaProgress* progress = nullptr);

@@ -1,0 +1,280 @@
+// Delta decoding: every number from the payload is checked before it is used.
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "patchlib/byte_io.h"
+#include "patchlib/delta.h"
+#include "patchlib/delta_layout.h"
+#include "patchlib/x86_filter.h"
+#include "patchlib/zlib_stream.h"
+
+namespace {
+
+// Output is produced and reported in slices of this size, so a large file gives its
+// caller a progress call (and a chance to stop) every few milliseconds.
+constexpr size_t kSlice = 256 * 1024;
+
+bool HeaderFits(const DeltaHeader& h, uint64_t streamBytes, uint64_t newSize) {
+    if (h.filter > static_cast<uint8_t>(DeltaFilter::kX86)) return false;
+    uint64_t total = 0;
+    for (int s = 0; s < kStreamCount; ++s) {
+        if (h.packed[s] > streamBytes || !PlausibleRawLength(h.raw[s], h.packed[s])) return false;
+        total += h.packed[s];  // each term at most streamBytes: no overflow
+    }
+    if (total != streamBytes) return false;
+    // Every instruction and every run of differences produces at least one byte.
+    const uint64_t pieces = newSize + 1;
+    return h.raw[kControlStream] <= kMaxInstructionBytes * pieces && h.raw[kGapStream] <= 10 * pieces &&
+           h.raw[kByteStream] <= newSize + 10 * pieces && h.raw[kExtraStream] <= newSize;
+}
+
+// Reads an inflated stream through a small buffer: numbers and byte runs.
+class StreamReader {
+public:
+    bool Open(const uint8_t* packed, uint64_t packedSize, uint64_t rawSize) {
+        return inner_.Open(packed, static_cast<size_t>(packedSize), rawSize);
+    }
+
+    bool Varint(uint64_t* value) {
+        uint64_t result = 0;
+        for (int shift = 0; shift < 64; shift += 7) {
+            if (at_ == filled_ && !Refill()) return false;
+            const uint8_t byte = buffer_[at_++];
+            if (shift == 63 && byte > 1) return false;
+            result |= static_cast<uint64_t>(byte & 0x7F) << shift;
+            if (!(byte & 0x80)) {
+                *value = result;
+                return true;
+            }
+        }
+        return false;
+    }
+
+    bool Bytes(uint8_t* out, size_t size) {
+        while (size) {
+            if (at_ == filled_ && !Refill()) return false;
+            const size_t take = std::min(size, filled_ - at_);
+            memcpy(out, buffer_ + at_, take);
+            at_ += take;
+            out += take;
+            size -= take;
+        }
+        return true;
+    }
+
+    bool Finish() { return at_ == filled_ && inner_.Finish(); }
+
+private:
+    bool Refill() {
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(sizeof buffer_, inner_.RawRemaining()));
+        if (want == 0 || !inner_.Read(buffer_, want)) return false;
+        at_ = 0;
+        filled_ = want;
+        return true;
+    }
+
+    InflateReader inner_;
+    uint8_t buffer_[1 << 16];
+    size_t at_ = 0, filled_ = 0;
+};
+
+// The difference bytes, rebuilt from the zero-run lengths and the runs of other bytes.
+class DifferenceReader {
+public:
+    bool Open(const DeltaHeader& h, const uint8_t* gaps, const uint8_t* runs) {
+        return gaps_.Open(gaps, h.packed[kGapStream], h.raw[kGapStream]) &&
+               runs_.Open(runs, h.packed[kByteStream], h.raw[kByteStream]);
+    }
+
+    bool Read(uint8_t* out, size_t size) {
+        while (size) {
+            if (zeros_) {
+                const size_t take = static_cast<size_t>(std::min<uint64_t>(zeros_, size));
+                memset(out, 0, take);
+                zeros_ -= take;
+                out += take;
+                size -= take;
+            } else if (others_) {
+                const size_t take = static_cast<size_t>(std::min<uint64_t>(others_, size));
+                if (!runs_.Bytes(out, take)) return false;
+                others_ -= take;
+                out += take;
+                size -= take;
+            } else if (!gaps_.Varint(&zeros_) || !runs_.Varint(&others_) || (zeros_ == 0 && others_ == 0)) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    bool Finish() { return zeros_ == 0 && others_ == 0 && gaps_.Finish() && runs_.Finish(); }
+
+private:
+    StreamReader gaps_, runs_;
+    uint64_t zeros_ = 0, others_ = 0;
+};
+
+struct Instruction {
+    size_t diff;     // bytes of old content plus differences
+    size_t extra;    // literal bytes
+    size_t oldFrom;  // where the difference bytes apply
+};
+
+// Reads and checks every instruction before any output is allocated: the lengths
+// must add up to the new size and the extra stream, and every stretch of old content
+// must lie inside it. So the output is only ever as large as the instructions
+// genuinely describe.
+bool ReadInstructions(const std::vector<uint8_t>& control, uint64_t oldSize, uint64_t newSize, uint64_t extraSize,
+                      std::vector<Instruction>* instructions) {
+    ByteReader reader(control.data(), control.size());
+    int64_t oldPos = 0;
+    uint64_t produced = 0, extraTotal = 0;
+    const int64_t limit = static_cast<int64_t>(kDeltaMaxSize);
+    while (!reader.AtEnd()) {
+        uint64_t diffLen, extraLen;
+        int64_t seek;
+        if (!reader.UVar(&diffLen) || !reader.UVar(&extraLen) || !reader.SVar(&seek)) return false;
+        // Only the first instruction may be a bare seek; every other one produces
+        // output, which bounds their number by the new size.
+        if (diffLen == 0 && extraLen == 0 && !instructions->empty()) return false;
+        if (diffLen > newSize - produced) return false;
+        if (diffLen && (oldPos < 0 || static_cast<uint64_t>(oldPos) > oldSize ||
+                        diffLen > oldSize - static_cast<uint64_t>(oldPos))) {
+            return false;
+        }
+        produced += diffLen;
+        if (extraLen > newSize - produced) return false;
+        produced += extraLen;
+        extraTotal += extraLen;
+        instructions->push_back({static_cast<size_t>(diffLen), static_cast<size_t>(extraLen),
+                                 diffLen ? static_cast<size_t>(oldPos) : 0});
+        // Positions stay far inside 64 bits.
+        if (seek > limit || seek < -limit) return false;
+        oldPos += static_cast<int64_t>(diffLen) + seek;
+        if (oldPos > 2 * limit || oldPos < -2 * limit) return false;
+    }
+    return produced == newSize && extraTotal == extraSize;
+}
+
+// Adds old bytes to difference bytes in place (out holds the differences).
+void AddOld(const uint8_t* old, uint8_t* out, size_t size, FieldCoder& coder) {
+    size_t i = 0;
+    while (i < size) {
+        if (!coder.InField()) {
+            // Outside a field, zero differences copy the old bytes: find where they end.
+            size_t zeros = 0;
+            while (i + zeros + 8 <= size) {
+                uint64_t word;
+                memcpy(&word, out + i + zeros, 8);
+                if (word) break;
+                zeros += 8;
+            }
+            while (i + zeros < size && out[i + zeros] == 0) ++zeros;
+            memcpy(out + i, old + i, zeros);
+            i += zeros;
+            if (i == size) break;
+        }
+        out[i] = coder.Decode(old[i], out[i]);
+        ++i;
+    }
+}
+
+class Decoder {
+public:
+    Decoder(const uint8_t* old, uint8_t* out, uint64_t newSize, DeltaProgress* progress)
+        : old_(old), out_(out), newSize_(newSize), progress_(progress) {}
+
+    DeltaStatus Run(const DeltaHeader& h, const uint8_t* streams, const std::vector<Instruction>& instructions) {
+        const uint8_t* gaps = streams + h.packed[kControlStream];
+        const uint8_t* runs = gaps + h.packed[kGapStream];
+        const uint8_t* extra = runs + h.packed[kByteStream];
+        if (!differences_.Open(h, gaps, runs) ||
+            !extra_.Open(extra, static_cast<size_t>(h.packed[kExtraStream]), h.raw[kExtraStream])) {
+            return DeltaStatus::kNoMemory;
+        }
+        for (const Instruction& instruction : instructions) {
+            if (const DeltaStatus s = CopyDiff(instruction.diff, instruction.oldFrom); s != DeltaStatus::kOk) return s;
+            if (const DeltaStatus s = CopyExtra(instruction.extra); s != DeltaStatus::kOk) return s;
+        }
+        if (!differences_.Finish() || !extra_.Finish()) return DeltaStatus::kCorrupt;
+        return DeltaStatus::kOk;
+    }
+
+private:
+    DeltaStatus CopyDiff(size_t length, size_t oldFrom) {
+        if (!length) return DeltaStatus::kOk;
+        const uint8_t* from = old_ + oldFrom;
+        FieldCoder coder;  // fields never run on from one stretch into the next
+        while (length) {
+            const size_t slice = std::min(length, kSlice - written_ % kSlice);
+            uint8_t* to = out_ + written_;
+            if (!differences_.Read(to, slice)) return DeltaStatus::kCorrupt;
+            AddOld(from, to, slice, coder);
+            from += slice;
+            length -= slice;
+            if (!Wrote(slice)) return DeltaStatus::kStopped;
+        }
+        return DeltaStatus::kOk;
+    }
+
+    DeltaStatus CopyExtra(size_t length) {
+        while (length) {
+            const size_t slice = std::min(length, kSlice - written_ % kSlice);
+            if (!extra_.Read(out_ + written_, slice)) return DeltaStatus::kCorrupt;
+            length -= slice;
+            if (!Wrote(slice)) return DeltaStatus::kStopped;
+        }
+        return DeltaStatus::kOk;
+    }
+
+    // Reports progress whenever output crosses a slice boundary.
+    bool Wrote(size_t count) {
+        written_ += count;
+        if (progress_ && written_ % kSlice == 0 && written_ < newSize_) return progress_->Advance(written_, newSize_);
+        return true;
+    }
+
+    const uint8_t* old_;
+    uint8_t* out_;
+    uint64_t newSize_;
+    DeltaProgress* progress_;
+    size_t written_ = 0;  // the new size fits: it was checked against kDeltaMaxSize
+    DifferenceReader differences_;
+    InflateReader extra_;
+};
+
+}  // namespace
+
+DeltaStatus DecodeDelta(const uint8_t* oldData, size_t oldSize, const uint8_t* payload, size_t payloadSize,
+                        uint64_t newSize, std::vector<uint8_t>* out, DeltaProgress* progress) {
+    if (oldSize > kDeltaMaxSize || newSize > kDeltaMaxSize) return DeltaStatus::kCorrupt;
+    ByteReader reader(payload, payloadSize);
+    DeltaHeader header;
+    if (!header.Read(reader) || !HeaderFits(header, reader.Remaining(), newSize)) return DeltaStatus::kCorrupt;
+    try {
+        const uint8_t* streams = reader.Current();
+        std::vector<uint8_t> control;
+        std::vector<Instruction> instructions;
+        if (!InflateBytes(streams, static_cast<size_t>(header.packed[kControlStream]), header.raw[kControlStream],
+                          &control) ||
+            !ReadInstructions(control, oldSize, newSize, header.raw[kExtraStream], &instructions)) {
+            return DeltaStatus::kCorrupt;
+        }
+        std::vector<uint8_t> filteredOld;
+        const uint8_t* old = oldData;
+        if (header.filter == static_cast<uint8_t>(DeltaFilter::kX86)) {
+            filteredOld.assign(oldData, oldData + oldSize);
+            X86Filter(filteredOld.data(), filteredOld.size());
+            old = filteredOld.data();
+        }
+        out->assign(static_cast<size_t>(newSize), 0);
+        Decoder decoder(old, out->data(), newSize, progress);
+        const DeltaStatus status = decoder.Run(header, streams, instructions);
+        if (status != DeltaStatus::kOk) return status;
+        if (header.filter == static_cast<uint8_t>(DeltaFilter::kX86)) X86Unfilter(out->data(), out->size());
+        return DeltaStatus::kOk;
+    } catch (const std::bad_alloc&) {
+        return DeltaStatus::kNoMemory;
+    }
+}

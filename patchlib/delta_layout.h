@@ -1,0 +1,83 @@
+// The parts of a delta payload that the encoder and the decoder share: the fixed
+// header and the coding of difference bytes. Byte layout in FORMAT.md.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+#include "patchlib/byte_io.h"
+
+// The four deflated streams of a payload, in payload order.
+enum DeltaStream { kControlStream, kGapStream, kByteStream, kExtraStream, kStreamCount };
+
+struct DeltaHeader {
+    // Smallest possible header: two bytes and eight one-byte numbers.
+    static constexpr size_t kMinSize = 2 + 2 * kStreamCount;
+    uint8_t filter = 0;
+    uint64_t raw[kStreamCount] = {};
+    uint64_t packed[kStreamCount] = {};
+
+    void Write(ByteWriter& writer) const {
+        writer.U8(filter);
+        writer.U8(0);
+        for (int s = 0; s < kStreamCount; ++s) {
+            writer.UVar(raw[s]);
+            writer.UVar(packed[s]);
+        }
+    }
+    bool Read(ByteReader& reader) {
+        uint8_t reserved;
+        if (!reader.U8(&filter) || !reader.U8(&reserved) || reserved != 0) return false;
+        for (int s = 0; s < kStreamCount; ++s) {
+            if (!reader.UVar(&raw[s]) || !reader.UVar(&packed[s])) return false;
+        }
+        return true;
+    }
+};
+
+// An instruction is three variable-length integers of at most ten bytes each.
+constexpr uint64_t kMaxInstructionBytes = 30;
+
+// Difference bytes of one aligned stretch. Where code or data moved, numbers in the
+// file (offsets, addresses) change by the same amount in many places, but a plain
+// byte-wise difference of such a number depends on whether the low byte wrapped
+// (+0x90 gives "90 00" or "90 01"; -0x90 "70 00" or "70 ff"). From the first
+// differing byte on, the next kFieldWidth bytes are therefore coded as one
+// little-endian number added with carry, so the same change always gives the same
+// bytes and compresses as a repeat; outside such fields a zero stays a zero.
+class FieldCoder {
+public:
+    static constexpr int kFieldWidth = 2;
+
+    uint8_t Encode(uint8_t oldByte, uint8_t newByte) {
+        if (left_ == 0) {
+            if (oldByte == newByte) return 0;
+            left_ = kFieldWidth;
+            carry_ = 0;
+        }
+        const uint8_t difference = static_cast<uint8_t>(newByte - oldByte - carry_);
+        Step(oldByte + difference + carry_);
+        return difference;
+    }
+
+    uint8_t Decode(uint8_t oldByte, uint8_t difference) {
+        if (left_ == 0) {
+            if (difference == 0) return oldByte;
+            left_ = kFieldWidth;
+            carry_ = 0;
+        }
+        const unsigned sum = oldByte + difference + carry_;
+        Step(sum);
+        return static_cast<uint8_t>(sum);
+    }
+
+    // Outside a field the old byte comes through unchanged where the difference is 0.
+    bool InField() const { return left_ != 0; }
+
+private:
+    void Step(unsigned sum) {
+        --left_;
+        carry_ = left_ ? sum >> 8 : 0;
+    }
+    int left_ = 0;
+    unsigned carry_ = 0;
+};

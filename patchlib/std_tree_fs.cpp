@@ -1,0 +1,110 @@
+#include "patchlib/std_tree_fs.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <new>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct FileCloser {
+    void operator()(FILE* f) const { fclose(f); }
+};
+using UniqueFile = std::unique_ptr<FILE, FileCloser>;
+
+}  // namespace
+
+TreeFileSystem::Kind StdTreeFileSystem::Stat(const std::string& path, uint64_t* size) {
+    std::error_code error;
+    const fs::file_status status = fs::status(Full(path), error);
+    if (status.type() == fs::file_type::not_found) return Kind::kMissing;
+    if (error) return Kind::kOther;
+    if (fs::is_directory(status)) {
+        // A link to a directory inside the tree could lead a write outside it.
+        if (!path.empty() && fs::is_symlink(fs::symlink_status(Full(path), error))) return Kind::kOther;
+        return Kind::kDirectory;
+    }
+    if (!fs::is_regular_file(status)) return Kind::kOther;
+    const uintmax_t length = fs::file_size(Full(path), error);
+    if (error) return Kind::kOther;
+    if (size) *size = length;
+    return Kind::kFile;
+}
+
+bool StdTreeFileSystem::ReadFile(const std::string& path, uint64_t maxSize, std::vector<uint8_t>* bytes) {
+    UniqueFile file(fopen(Full(path).c_str(), "rb"));
+    if (!file) return false;
+    bytes->clear();
+    uint8_t buffer[1 << 16];
+    size_t got;
+    while ((got = fread(buffer, 1, sizeof buffer, file.get())) > 0) {
+        if (got > maxSize - bytes->size()) return false;
+        bytes->insert(bytes->end(), buffer, buffer + got);
+    }
+    return !ferror(file.get());
+}
+
+bool StdTreeFileSystem::ReadPieces(const std::string& path, const std::function<bool(const uint8_t*, size_t)>& sink) {
+    UniqueFile file(fopen(Full(path).c_str(), "rb"));
+    if (!file) return false;
+    std::vector<uint8_t> buffer(1 << 20);
+    size_t got;
+    while ((got = fread(buffer.data(), 1, buffer.size(), file.get())) > 0) {
+        if (!sink(buffer.data(), got)) return false;
+    }
+    return !ferror(file.get());
+}
+
+bool StdTreeFileSystem::WriteNewFile(const std::string& path, const uint8_t* data, size_t size) {
+    // "x": fail rather than replace an existing file.
+    FILE* raw = fopen(Full(path).c_str(), "wbx");
+    if (!raw) return false;
+    const bool written = (size == 0 || fwrite(data, 1, size, raw) == size) && fflush(raw) == 0;
+    const bool closed = fclose(raw) == 0;
+    if (written && closed) return true;
+    std::error_code error;
+    fs::remove(Full(path), error);
+    return false;
+}
+
+bool StdTreeFileSystem::Rename(const std::string& from, const std::string& to) {
+    std::error_code error;
+    if (fs::exists(fs::symlink_status(Full(to), error))) return false;
+    fs::rename(Full(from), Full(to), error);
+    return !error;
+}
+
+bool StdTreeFileSystem::RemoveFile(const std::string& path) {
+    std::error_code error;
+    if (fs::is_directory(fs::symlink_status(Full(path), error))) return false;
+    return fs::remove(Full(path), error) && !error;
+}
+
+bool StdTreeFileSystem::MakeDirectory(const std::string& path) {
+    std::error_code error;
+    return fs::create_directory(Full(path), error) && !error;
+}
+
+bool StdTreeFileSystem::RemoveEmptyDirectory(const std::string& path) {
+    std::error_code error;
+    if (!fs::is_directory(fs::symlink_status(Full(path), error))) return false;
+    return fs::remove(Full(path), error) && !error;
+}
+
+bool StdTreeFileSystem::ListFiles(std::vector<std::string>* paths) {
+    std::error_code error;
+    const fs::path root(root_);
+    fs::recursive_directory_iterator it(root, error), end;
+    if (error) return false;
+    for (; it != end; it.increment(error)) {
+        if (error) return false;
+        std::error_code statusError;
+        if (it->is_regular_file(statusError)) {
+            paths->push_back(it->path().lexically_relative(root).generic_string());
+        }
+    }
+    return !error;
+}

@@ -1,0 +1,426 @@
+// patchw32.dll as its callers use it, under Wine: loaded at run time and bound by
+// name and by ordinal 1, and linked through the import library (ordinal 1, as the
+// install library binds it). Patches come from makepatch.exe, run as a process.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "patchlib/patch_format.h"
+#include "patchlib/patchw32.h"
+#include "patchlib/tests/test_data.h"
+
+namespace {
+
+using Tree = std::map<std::string, std::vector<uint8_t>>;  // "dir/" entries for directories
+
+std::string BinDirectory() {
+    char path[MAX_PATH];
+    const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string text(path, length);
+    return text.substr(0, text.find_last_of("\\/"));
+}
+
+bool WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
+    for (size_t slash = path.find_first_of("\\/", 3); slash != std::string::npos;
+         slash = path.find_first_of("\\/", slash + 1)) {
+        CreateDirectoryA(path.substr(0, slash).c_str(), nullptr);
+    }
+    FILE* file = fopen(path.c_str(), "wb");
+    if (!file) return false;
+    const bool ok = bytes.empty() || fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    return fclose(file) == 0 && ok;
+}
+
+std::vector<uint8_t> ReadBytes(const std::string& path) {
+    std::vector<uint8_t> bytes;
+    FILE* file = fopen(path.c_str(), "rb");
+    if (!file) return bytes;
+    uint8_t buffer[65536];
+    size_t got;
+    while ((got = fread(buffer, 1, sizeof buffer, file)) > 0) bytes.insert(bytes.end(), buffer, buffer + got);
+    fclose(file);
+    return bytes;
+}
+
+void Snapshot(const std::string& root, const std::string& relative, Tree* tree) {
+    WIN32_FIND_DATAA found;
+    HANDLE find = FindFirstFileA((root + (relative.empty() ? "" : "\\" + relative) + "\\*").c_str(), &found);
+    if (find == INVALID_HANDLE_VALUE) return;
+    do {
+        const std::string name = found.cFileName;
+        if (name == "." || name == "..") continue;
+        const std::string child = relative.empty() ? name : relative + "/" + name;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            (*tree)[child + "/"];
+            Snapshot(root, child, tree);
+        } else {
+            (*tree)[child] = ReadBytes(root + "\\" + child);
+        }
+    } while (FindNextFileA(find, &found));
+    FindClose(find);
+}
+
+Tree Snapshot(const std::string& root) {
+    Tree tree;
+    Snapshot(root, "", &tree);
+    return tree;
+}
+
+void WriteTree(const std::string& root, const Tree& tree) {
+    CreateDirectoryA(root.c_str(), nullptr);
+    for (const auto& [name, bytes] : tree) {
+        std::string path = root + "\\" + name;
+        if (name.back() == '/') {
+            CreateDirectoryA(path.c_str(), nullptr);
+        } else {
+            ASSERT_TRUE(WriteBytes(path, bytes)) << path;
+        }
+    }
+}
+
+void RemoveTree(const std::string& root) {
+    Tree tree = Snapshot(root);
+    for (auto it = tree.rbegin(); it != tree.rend(); ++it) {
+        std::string path = root + "\\" + it->first;
+        if (it->first.back() == '/') {
+            RemoveDirectoryA(path.substr(0, path.size() - 1).c_str());
+        } else {
+            SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+            DeleteFileA(path.c_str());
+        }
+    }
+    RemoveDirectoryA(root.c_str());
+}
+
+// Runs makepatch.exe; its exit code.
+DWORD RunMakepatch(const std::string& arguments) {
+    std::string command = "\"" + BinDirectory() + "\\makepatch.exe\" " + arguments;
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
+                        &process)) {
+        return 999;
+    }
+    WaitForSingleObject(process.hProcess, 120000);
+    DWORD code = 998;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return code;
+}
+
+// What the callback saw, and when it says stop.
+struct Message {
+    uint32_t id;
+    std::string text;
+    long number;
+};
+std::vector<Message> g_messages;
+uint32_t g_stopAtId = 0;  // answer null to the g_stopAtCount-th message with this id; 0: never
+int g_stopAtCount = 1;
+char g_answer[4] = "";
+
+void* __stdcall Callback(uint32_t id, void* parameter) {
+    Message m{id, "", -1};
+    if (id == PATCHLIB_MSG_FILE_PROGRESS) m.number = *static_cast<uint16_t*>(parameter);
+    if (id == PATCHLIB_MSG_FILE_COUNT) m.number = *static_cast<int32_t*>(parameter);
+    if (id == PATCHLIB_MSG_FILE_START || id == PATCHLIB_MSG_COMMENT || id == PATCHLIB_MSG_COPYRIGHT ||
+        id == PATCHLIB_MSG_ERROR_TITLE || id == PATCHLIB_MSG_ERROR_TEXT) {
+        m.text = static_cast<const char*>(parameter);
+    }
+    g_messages.push_back(m);
+    if (g_stopAtId && id == g_stopAtId && --g_stopAtCount == 0) {
+        g_stopAtId = 0;
+        return nullptr;
+    }
+    return g_answer;
+}
+
+std::vector<uint32_t> Ids() {
+    std::vector<uint32_t> ids;
+    for (const Message& m : g_messages) {
+        if (m.id != PATCHLIB_MSG_IDLE) ids.push_back(m.id);
+    }
+    return ids;
+}
+
+class Patchw32 : public ::testing::Test {
+protected:
+    void SetUp() override {
+        library_ = LoadLibraryA((BinDirectory() + "\\patchw32.dll").c_str());
+        ASSERT_NE(library_, nullptr);
+        byName_ = reinterpret_cast<PatchApplyEntry>(
+            reinterpret_cast<void*>(GetProcAddress(library_, PATCHLIB_ENTRY_NAME)));
+        byOrdinal_ = reinterpret_cast<PatchApplyEntry>(
+            reinterpret_cast<void*>(GetProcAddress(library_, MAKEINTRESOURCEA(PATCHLIB_ENTRY_ORDINAL))));
+        ASSERT_NE(byName_, nullptr);
+        ASSERT_EQ(byName_, byOrdinal_);
+        char temp[MAX_PATH];
+        GetTempPathA(MAX_PATH, temp);
+        work_ = std::string(temp) + "patchw32_test_" + std::to_string(GetCurrentProcessId());
+        RemoveTree(work_);
+        CreateDirectoryA(work_.c_str(), nullptr);
+        g_messages.clear();
+        g_stopAtId = 0;
+        g_stopAtCount = 1;
+
+        TestRandom random(1);
+        const std::vector<uint8_t> big = random.Bytes(5 << 20);
+        std::vector<uint8_t> big2 = big;
+        for (int i = 0; i < 200; ++i) big2[random.Below(big2.size())] ^= 0x40;
+        big2.insert(big2.begin() + 1000000, 20000, 0xCC);
+        old_ = {{"app.exe", big}, {"readme.txt", ToBytes("version 1\r\n")}, {"lib/", {}},
+                {"lib/old.dll", random.Bytes(20000)}, {"lib/same.dll", random.Bytes(3000)}};
+        new_ = {{"app.exe", big2}, {"readme.txt", ToBytes("version 2, with more text\r\n")}, {"lib/", {}},
+                {"lib/same.dll", old_["lib/same.dll"]}, {"plugins/", {}}, {"plugins/extra/", {}},
+                {"plugins/extra/new.dll", random.Bytes(50000)}};
+        WriteTree(work_ + "\\old", old_);
+        WriteTree(work_ + "\\new", new_);
+        ASSERT_EQ(RunMakepatch("\"" + work_ + "\\old\" \"" + work_ + "\\new\" \"" + work_ +
+                               "\\p.rtp\" --comment \"Release 2\" --copyright \"(c) Tolbeck\""),
+                  0u);
+        patch_ = ReadBytes(work_ + "\\p.rtp");
+        ASSERT_FALSE(patch_.empty());
+    }
+    void TearDown() override {
+        if (library_) FreeLibrary(library_);
+        RemoveTree(work_);
+    }
+
+    // A fresh copy of the old tree with the patch file inside it, as the engine has it.
+    std::string Target(const std::string& name) {
+        const std::string dir = work_ + "\\" + name;
+        WriteTree(dir, old_);
+        WriteBytes(dir + "\\p.rtp", patch_);
+        return dir;
+    }
+    static std::string EngineCommand(const std::string& dir) { return "\"" + dir + "\" \"" + dir + "/p.rtp\""; }
+    Tree WithPatch(Tree tree) {
+        tree["p.rtp"] = patch_;
+        return tree;
+    }
+
+    HMODULE library_ = nullptr;
+    PatchApplyEntry byName_ = nullptr, byOrdinal_ = nullptr;
+    std::string work_;
+    Tree old_, new_;
+    std::vector<uint8_t> patch_;
+};
+
+TEST_F(Patchw32, AppliesByNameWithTheExpectedMessages) {
+    const std::string dir = Target("t");
+    ASSERT_EQ(byName_(EngineCommand(dir).c_str(), Callback, 1), PATCHLIB_OK);
+    EXPECT_TRUE(Snapshot(dir) == WithPatch(new_));
+
+    std::vector<uint32_t> expected = {11, 12, 6};
+    ASSERT_GE(g_messages.size(), 3u);
+    EXPECT_EQ(g_messages[0].text, "Release 2");
+    EXPECT_EQ(g_messages[1].text, "(c) Tolbeck");
+    EXPECT_EQ(g_messages[2].number, 4);  // app.exe, lib/old.dll, plugins/extra/new.dll, readme.txt
+    // Per file: start, progress 0 .. 0x8000 (more steps for the large one), done.
+    std::vector<std::string> started;
+    const std::vector<uint32_t> ids = Ids();
+    size_t progressOfApp = 0;
+    for (size_t i = 3; i < g_messages.size(); ++i) {
+        const Message& m = g_messages[i];
+        if (m.id == PATCHLIB_MSG_FILE_START) started.push_back(m.text);
+        if (m.id == PATCHLIB_MSG_FILE_PROGRESS && !started.empty() && started.back() == "app.exe") ++progressOfApp;
+    }
+    EXPECT_EQ(started, (std::vector<std::string>{"app.exe", "lib/old.dll", "plugins/extra/new.dll", "readme.txt"}));
+    EXPECT_GE(progressOfApp, 6u);
+    // The sequence without the progress repeats: 11 12 6 (7 5 8) x 4.
+    std::vector<uint32_t> compact;
+    for (uint32_t id : ids) {
+        if (id == 5 && !compact.empty() && compact.back() == 5) continue;
+        compact.push_back(id);
+    }
+    for (int i = 0; i < 4; ++i) expected.insert(expected.end(), {7, 5, 8});
+    EXPECT_EQ(compact, expected);
+    // The 5 MB file was hashed with an idle call on the way.
+    EXPECT_GE(g_messages.size() - ids.size(), 1u);
+    for (const Message& m : g_messages) {
+        if (m.id == PATCHLIB_MSG_FILE_PROGRESS) {
+            EXPECT_LE(m.number, 0x8000);
+        }
+    }
+}
+
+TEST_F(Patchw32, OrdinalAndImportLibraryBindTheSameEntry) {
+    // Linked through the import library: bound by ordinal 1 when this program loaded.
+    HMODULE linked = GetModuleHandleA("patchw32.dll");
+    ASSERT_NE(linked, nullptr);
+    EXPECT_EQ(reinterpret_cast<void*>(&RTPatchApply32),
+              reinterpret_cast<void*>(GetProcAddress(linked, MAKEINTRESOURCEA(1))));
+
+    const std::string dir = Target("ordinal");
+    ASSERT_EQ(byOrdinal_(EngineCommand(dir).c_str(), Callback, 1), PATCHLIB_OK);
+    EXPECT_TRUE(Snapshot(dir) == WithPatch(new_));
+    // A null callback is allowed; the already patched tree counts as applied.
+    EXPECT_EQ(RTPatchApply32(EngineCommand(dir).c_str(), nullptr, 1), PATCHLIB_OK);
+    EXPECT_TRUE(Snapshot(dir) == WithPatch(new_));
+}
+
+TEST_F(Patchw32, RealProgramsRoundTrip) {
+    char system[MAX_PATH];
+    GetSystemDirectoryA(system, MAX_PATH);
+    const std::string sys = system;
+    // Pairs of real PE files standing in for old and new builds.
+    const std::vector<std::pair<std::string, std::string>> pairs = {
+        {sys + "\\comctl32.dll", sys + "\\shell32.dll"},
+        {sys + "\\msvcrt.dll", sys + "\\ucrtbase.dll"},
+        {BinDirectory() + "\\makepatch.exe", BinDirectory() + "\\patchw32.dll"},
+        {BinDirectory() + "\\patchw32.dll", BinDirectory() + "\\makepatch.exe"},
+    };
+    Tree oldTree, newTree;
+    int n = 0;
+    for (const auto& [from, to] : pairs) {
+        const std::string name = "bin" + std::to_string(n++) + ".dll";
+        oldTree[name] = ReadBytes(from);
+        newTree[name] = ReadBytes(to);
+        ASSERT_FALSE(oldTree[name].empty()) << from;
+        ASSERT_FALSE(newTree[name].empty()) << to;
+    }
+    WriteTree(work_ + "\\rold", oldTree);
+    WriteTree(work_ + "\\rnew", newTree);
+    ASSERT_EQ(RunMakepatch("\"" + work_ + "\\rold\" \"" + work_ + "\\rnew\" \"" + work_ + "\\r.rtp\""), 0u);
+    WriteTree(work_ + "\\rtarget", oldTree);
+    const std::string command = "\"" + work_ + "\\rtarget\" \"" + work_ + "\\r.rtp\"";
+    ASSERT_EQ(byOrdinal_(command.c_str(), Callback, 1), PATCHLIB_OK);
+    EXPECT_TRUE(Snapshot(work_ + "\\rtarget") == newTree);
+    // And back again, with the single-file form of makepatch.
+    ASSERT_EQ(RunMakepatch("--file \"" + work_ + "\\rnew\\bin2.dll\" \"" + work_ + "\\rold\\bin2.dll\" \"" + work_ +
+                           "\\back.rtp\""),
+              0u);
+    const std::string back = "\"" + work_ + "\\rtarget\" \"" + work_ + "\\back.rtp\"";
+    ASSERT_EQ(byName_(back.c_str(), Callback, 1), PATCHLIB_OK);
+    EXPECT_EQ(ReadBytes(work_ + "\\rtarget\\bin2.dll"), oldTree["bin2.dll"]);
+}
+
+TEST_F(Patchw32, StopAtFirstProgressLeavesTheOldTree) {
+    const std::string dir = Target("stop");
+    g_stopAtId = PATCHLIB_MSG_FILE_PROGRESS;
+    EXPECT_EQ(byName_(EngineCommand(dir).c_str(), Callback, 1), PATCHLIB_ERR_STOPPED);
+    EXPECT_EQ(g_messages.back().id, PATCHLIB_MSG_FILE_PROGRESS);  // nothing after the stop
+    EXPECT_TRUE(Snapshot(dir) == WithPatch(old_));  // no temporary files, no new directories
+
+    // A stop later on, after three files were rebuilt into temporary files, too.
+    g_messages.clear();
+    g_stopAtId = PATCHLIB_MSG_FILE_DONE;
+    g_stopAtCount = 3;
+    EXPECT_EQ(byName_(EngineCommand(dir).c_str(), Callback, 1), PATCHLIB_ERR_STOPPED);
+    EXPECT_EQ(g_messages.back().id, PATCHLIB_MSG_FILE_DONE);
+    EXPECT_TRUE(Snapshot(dir) == WithPatch(old_));
+}
+
+TEST_F(Patchw32, DamagedPatchFilesGiveMessage14AndChangeNothing) {
+    const std::string dir = Target("bad");
+    std::vector<std::vector<uint8_t>> damaged = {
+        std::vector<uint8_t>(patch_.begin(), patch_.begin() + static_cast<long>(patch_.size() / 2)), {}};
+    std::vector<uint8_t> flipped = patch_;
+    flipped[flipped.size() / 2] ^= 0x01;
+    damaged.push_back(flipped);
+    for (const auto& bytes : damaged) {
+        WriteBytes(dir + "\\bad.rtp", bytes);
+        g_messages.clear();
+        const std::string command = "\"" + dir + "\" \"" + dir + "\\bad.rtp\"";
+        EXPECT_EQ(byName_(command.c_str(), Callback, 1), PATCHLIB_ERR_INVALID_PATCH);
+        EXPECT_EQ(Ids(), std::vector<uint32_t>{PATCHLIB_MSG_INVALID_PATCH});
+        Tree expected = WithPatch(old_);
+        expected["bad.rtp"] = bytes;
+        EXPECT_TRUE(Snapshot(dir) == expected);
+    }
+    DeleteFileA((dir + "\\bad.rtp").c_str());
+
+    // Missing patch file, and command lines of neither form.
+    g_messages.clear();
+    EXPECT_EQ(byName_(("\"" + dir + "\" \"" + dir + "\\none.rtp\"").c_str(), Callback, 1), PATCHLIB_ERR_PATCH_FILE);
+    EXPECT_EQ(Ids(), std::vector<uint32_t>{PATCHLIB_MSG_INVALID_PATCH});
+    for (const char* bad : {"", "\"C:\\App\"", "\"C:\\App\" \"p.rtp\" \"x\"", "two words.rtp"}) {
+        g_messages.clear();
+        EXPECT_EQ(byName_(bad, Callback, 1), PATCHLIB_ERR_COMMAND_LINE) << bad;
+        EXPECT_EQ(Ids(), std::vector<uint32_t>{PATCHLIB_MSG_INVALID_PATCH});
+    }
+    EXPECT_EQ(byName_(nullptr, nullptr, 1), PATCHLIB_ERR_COMMAND_LINE);
+    EXPECT_TRUE(Snapshot(dir) == WithPatch(old_));
+}
+
+TEST_F(Patchw32, WrongBaseVersionChangesNothing) {
+    const std::string dir = Target("wrong");
+    std::vector<uint8_t> edited = old_["lib/old.dll"];
+    edited[10] ^= 1;
+    WriteBytes(dir + "\\lib\\old.dll", edited);
+    Tree expected = WithPatch(old_);
+    expected["lib/old.dll"] = edited;
+    EXPECT_EQ(byName_(EngineCommand(dir).c_str(), Callback, 1), PATCHLIB_ERR_WRONG_VERSION);
+    EXPECT_TRUE(Snapshot(dir) == expected);
+    const std::vector<uint32_t> ids = Ids();
+    ASSERT_GE(ids.size(), 2u);
+    EXPECT_EQ(ids[ids.size() - 2], PATCHLIB_MSG_ERROR_TITLE);
+    EXPECT_NE(g_messages.back().text.find("lib/old.dll"), std::string::npos);
+}
+
+TEST_F(Patchw32, LockedFileIsRolledBack) {
+    const std::string dir = Target("locked");
+    // Held open without sharing: it cannot be moved aside when the new files go in.
+    HANDLE held = CreateFileA((dir + "\\readme.txt").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(byName_(EngineCommand(dir).c_str(), Callback, 1), PATCHLIB_ERR_IO);
+    CloseHandle(held);
+    EXPECT_TRUE(Snapshot(dir) == WithPatch(old_));
+
+    // Read-only files are patched like any other, without leftovers.
+    SetFileAttributesA((dir + "\\readme.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+    EXPECT_EQ(byName_(EngineCommand(dir).c_str(), Callback, 1), PATCHLIB_OK);
+    EXPECT_TRUE(Snapshot(dir) == WithPatch(new_));
+}
+
+TEST_F(Patchw32, BareNameAppliesToTheCurrentDirectory) {
+    const std::string dir = Target("bare");
+    MoveFileA((dir + "\\p.rtp").c_str(), (dir + "\\install.rtp").c_str());
+    char previous[MAX_PATH];
+    GetCurrentDirectoryA(MAX_PATH, previous);
+    ASSERT_TRUE(SetCurrentDirectoryA(dir.c_str()));
+    const uint32_t result = byOrdinal_("install.rtp", Callback, 1);
+    SetCurrentDirectoryA(previous);
+    EXPECT_EQ(result, PATCHLIB_OK);
+    Tree expected = new_;
+    expected["install.rtp"] = patch_;
+    EXPECT_TRUE(Snapshot(dir) == expected);
+}
+
+TEST_F(Patchw32, PathsLeavingTheTargetAreRefused) {
+    const std::string dir = Target("escape");
+    for (const char* name : {"../outside.txt", "lib/../../outside.txt", "C:/outside.txt", "lib\\..\\..\\outside.txt",
+                             "/outside.txt", "NUL"}) {
+        const std::vector<uint8_t> content = ToBytes("escaped");
+        std::vector<uint8_t> packed;
+        PatchContents contents;
+        PatchEntry entry;
+        entry.kind = EntryKind::kAdd;
+        entry.path = name;
+        entry.newSize = content.size();
+        entry.newHash = Sha256::Of(content.data(), content.size());
+        // A stored deflate block: the content as it is.
+        packed = {0x01, static_cast<uint8_t>(content.size()), 0, static_cast<uint8_t>(~content.size()), 0xFF};
+        packed.insert(packed.end(), content.begin(), content.end());
+        entry.payload = packed.data();
+        entry.payloadSize = packed.size();
+        contents.entries = {entry};
+        WriteBytes(work_ + "\\escape.rtp", WritePatch(contents));
+        g_messages.clear();
+        const std::string command = "\"" + dir + "\" \"" + work_ + "\\escape.rtp\"";
+        EXPECT_EQ(byName_(command.c_str(), Callback, 1), PATCHLIB_ERR_INVALID_PATCH) << name;
+        EXPECT_EQ(Ids(), std::vector<uint32_t>{PATCHLIB_MSG_INVALID_PATCH}) << name;
+        EXPECT_EQ(GetFileAttributesA((work_ + "\\outside.txt").c_str()), INVALID_FILE_ATTRIBUTES) << name;
+        EXPECT_TRUE(Snapshot(dir) == WithPatch(old_)) << name;
+    }
+}
+
+}  // namespace

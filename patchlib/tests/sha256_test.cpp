@@ -1,0 +1,73 @@
+// SHA-256 against the published test vectors, in pieces of every size, and the
+// processor-accelerated path against the portable one.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "patchlib/sha256.h"
+#include "patchlib/tests/test_data.h"
+
+namespace {
+
+std::string Hex(const Sha256Digest& digest) {
+    static const char kDigits[] = "0123456789abcdef";
+    std::string text;
+    for (uint8_t b : digest) {
+        text += kDigits[b >> 4];
+        text += kDigits[b & 15];
+    }
+    return text;
+}
+
+std::string HashText(const std::string& text) { return Hex(Sha256::Of(text.data(), text.size())); }
+
+class Sha256Paths : public ::testing::TestWithParam<bool> {
+protected:
+    void SetUp() override {
+        if (!Sha256::UseAcceleration(GetParam()) && GetParam()) GTEST_SKIP() << "no SHA extensions here";
+    }
+    void TearDown() override { Sha256::UseAcceleration(true); }
+};
+
+TEST_P(Sha256Paths, PublishedVectors) {
+    EXPECT_EQ(HashText(""), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+    EXPECT_EQ(HashText("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    EXPECT_EQ(HashText("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"),
+              "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
+    EXPECT_EQ(HashText("abcdefghbcdefghicdefghijdefghijkefghijklfghijklmghijklmnhijklmnoijklmnopjklmnopqklmnopqrlmnopqrsmnopqrstnopqrstu"),
+              "cf5b16a778af8380036ce59e7b0492370b249b11e8f07a51afac45037afee9d1");
+    Sha256 million;
+    const std::string chunk(1000, 'a');
+    for (int i = 0; i < 1000; ++i) million.Update(chunk.data(), chunk.size());
+    EXPECT_EQ(Hex(million.Finish()), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
+}
+
+TEST_P(Sha256Paths, PiecesOfEverySizeGiveTheSameSum) {
+    TestRandom random(7);
+    for (size_t size : {0u, 1u, 55u, 56u, 63u, 64u, 65u, 119u, 120u, 128u, 1000u}) {
+        const std::vector<uint8_t> data = random.Bytes(size);
+        const Sha256Digest whole = Sha256::Of(data.data(), data.size());
+        for (size_t piece = 1; piece <= 70; piece += 3) {
+            Sha256 hash;
+            for (size_t at = 0; at < size; at += piece) hash.Update(data.data() + at, std::min(piece, size - at));
+            ASSERT_EQ(Hex(hash.Finish()), Hex(whole)) << "size " << size << " piece " << piece;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Both, Sha256Paths, ::testing::Values(false, true));
+
+TEST(Sha256, AcceleratedAndPortableAgree) {
+    if (!Sha256::UseAcceleration(true)) GTEST_SKIP() << "no SHA extensions here";
+    TestRandom random(11);
+    for (size_t size : {64u, 640u, 100000u}) {
+        const std::vector<uint8_t> data = random.Bytes(size);
+        const Sha256Digest fast = Sha256::Of(data.data(), data.size());
+        Sha256::UseAcceleration(false);
+        const Sha256Digest slow = Sha256::Of(data.data(), data.size());
+        Sha256::UseAcceleration(true);
+        EXPECT_EQ(Hex(fast), Hex(slow));
+    }
+}
+
+}  // namespace

@@ -1,0 +1,36 @@
+// File operations on one directory tree, addressed by patch paths relative to its
+// root ("a/b.dll"; "" is the root itself). The patch applier and makepatch work only
+// through this, so they run natively (tests, makepatch) and on Windows alike.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+class TreeFileSystem {
+public:
+    virtual ~TreeFileSystem() = default;
+
+    enum class Kind { kMissing, kFile, kDirectory, kOther };
+    // What the path names; for a file also its size. A link to a directory (a
+    // junction on Windows) below the root is kOther, so nothing is written through it.
+    virtual Kind Stat(const std::string& path, uint64_t* size) = 0;
+    // Whole file; false when it cannot be read or is larger than maxSize.
+    virtual bool ReadFile(const std::string& path, uint64_t maxSize, std::vector<uint8_t>* bytes) = 0;
+    // Hands the file to sink in pieces; stops (false) when sink returns false.
+    virtual bool ReadPieces(const std::string& path, const std::function<bool(const uint8_t*, size_t)>& sink) = 0;
+    // A new file with exactly these bytes, on disk when this returns; fails when the
+    // path exists.
+    virtual bool WriteNewFile(const std::string& path, const uint8_t* data, size_t size) = 0;
+    // Fails when to exists.
+    virtual bool Rename(const std::string& from, const std::string& to) = 0;
+    virtual bool RemoveFile(const std::string& path) = 0;
+    // One level; fails when it exists.
+    virtual bool MakeDirectory(const std::string& path) = 0;
+    // Only an empty one.
+    virtual bool RemoveEmptyDirectory(const std::string& path) = 0;
+    // Every file below the root, as patch paths in no particular order; false when a
+    // directory cannot be read.
+    virtual bool ListFiles(std::vector<std::string>* paths) = 0;
+};

@@ -1,0 +1,151 @@
+#include "patchlib/win/win_tree_fs.h"
+
+#include <windows.h>
+
+#include <algorithm>
+
+#include "common/win_handles.h"
+
+namespace {
+
+constexpr DWORD kPiece = 1 << 20;
+
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+UniqueHandle OpenForReading(const std::string& path) {
+    return UniqueHandle(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+}
+
+bool ReadExactly(HANDLE file, uint8_t* data, size_t size) {
+    while (size) {
+        DWORD got = 0;
+        const DWORD want = static_cast<DWORD>(std::min<size_t>(size, kPiece));
+        if (!::ReadFile(file, data, want, &got, nullptr) || got == 0) return false;
+        data += got;
+        size -= got;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool ReadWholeFileA(const std::string& path, uint64_t maxSize, std::vector<uint8_t>* bytes) {
+    UniqueHandle file = OpenForReading(path);
+    LARGE_INTEGER size;
+    if (!file || !GetFileSizeEx(file.get(), &size) || static_cast<uint64_t>(size.QuadPart) > maxSize ||
+        static_cast<uint64_t>(size.QuadPart) > SIZE_MAX) {
+        return false;
+    }
+    bytes->resize(static_cast<size_t>(size.QuadPart));
+    return ReadExactly(file.get(), bytes->data(), bytes->size());
+}
+
+WinTreeFileSystem::WinTreeFileSystem(std::string root) : root_(std::move(root)) {
+    // "C:\App\" and "C:\App" name the same tree; a drive root keeps its separator.
+    while (root_.size() > 1 && IsSeparator(root_.back()) && !(root_.size() == 3 && root_[1] == ':')) {
+        root_.pop_back();
+    }
+}
+
+std::string WinTreeFileSystem::Full(const std::string& path) const {
+    if (path.empty()) return root_;
+    std::string full = root_;
+    if (!IsSeparator(full.back())) full += '\\';
+    for (char c : path) full += c == '/' ? '\\' : c;
+    return full;
+}
+
+TreeFileSystem::Kind WinTreeFileSystem::Stat(const std::string& path, uint64_t* size) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(Full(path).c_str(), GetFileExInfoStandard, &data)) {
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? Kind::kMissing : Kind::kOther;
+    }
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        // A junction or directory link inside the tree could lead a write outside it.
+        if (!path.empty() && (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) return Kind::kOther;
+        return Kind::kDirectory;
+    }
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_DEVICE) return Kind::kOther;
+    if (size) *size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    return Kind::kFile;
+}
+
+bool WinTreeFileSystem::ReadFile(const std::string& path, uint64_t maxSize, std::vector<uint8_t>* bytes) {
+    return ReadWholeFileA(Full(path), maxSize, bytes);
+}
+
+bool WinTreeFileSystem::ReadPieces(const std::string& path, const std::function<bool(const uint8_t*, size_t)>& sink) {
+    UniqueHandle file = OpenForReading(Full(path));
+    if (!file) return false;
+    std::vector<uint8_t> buffer(kPiece);
+    for (;;) {
+        DWORD got = 0;
+        if (!::ReadFile(file.get(), buffer.data(), kPiece, &got, nullptr)) return false;
+        if (got == 0) return true;
+        if (!sink(buffer.data(), got)) return false;
+    }
+}
+
+bool WinTreeFileSystem::WriteNewFile(const std::string& path, const uint8_t* data, size_t size) {
+    const std::string full = Full(path);
+    bool ok;
+    {
+        UniqueHandle file(CreateFileA(full.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file) return false;
+        ok = true;
+        while (ok && size) {
+            DWORD written = 0;
+            const DWORD want = static_cast<DWORD>(std::min<size_t>(size, kPiece));
+            ok = ::WriteFile(file.get(), data, want, &written, nullptr) && written == want;
+            data += want;
+            size -= want;
+        }
+        // On disk before it replaces anything.
+        ok = ok && FlushFileBuffers(file.get());
+    }
+    if (!ok) DeleteFileA(full.c_str());
+    return ok;
+}
+
+bool WinTreeFileSystem::Rename(const std::string& from, const std::string& to) {
+    // Without MOVEFILE_REPLACE_EXISTING the move fails when the target exists.
+    return MoveFileExA(Full(from).c_str(), Full(to).c_str(), MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+bool WinTreeFileSystem::RemoveFile(const std::string& path) {
+    const std::string full = Full(path);
+    if (DeleteFileA(full.c_str())) return true;
+    // A read-only old file (moved to its backup name) must still go.
+    const DWORD attributes = GetFileAttributesA(full.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) &&
+        !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        SetFileAttributesA(full.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+        if (DeleteFileA(full.c_str())) return true;
+    }
+    return false;
+}
+
+bool WinTreeFileSystem::MakeDirectory(const std::string& path) { return CreateDirectoryA(Full(path).c_str(), nullptr) != 0; }
+
+bool WinTreeFileSystem::RemoveEmptyDirectory(const std::string& path) { return RemoveDirectoryA(Full(path).c_str()) != 0; }
+
+bool WinTreeFileSystem::ListFiles(std::vector<std::string>* paths) { return ListBelow("", paths); }
+
+bool WinTreeFileSystem::ListBelow(const std::string& relative, std::vector<std::string>* paths) {
+    WIN32_FIND_DATAA found;
+    UniqueFindHandle find(FindFirstFileA((Full(relative) + "\\*").c_str(), &found));
+    if (!find) return GetLastError() == ERROR_FILE_NOT_FOUND;
+    do {
+        const std::string name = found.cFileName;
+        if (name == "." || name == "..") continue;
+        const std::string child = relative.empty() ? name : relative + "/" + name;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            if (!ListBelow(child, paths)) return false;
+        } else {
+            paths->push_back(child);
+        }
+    } while (FindNextFileA(find.get(), &found));
+    return GetLastError() == ERROR_NO_MORE_FILES;
+}

@@ -1,0 +1,165 @@
+// makepatch: makes patches for patchw32.dll, and applies them for checks and timing.
+// Usage and exit codes in README.md beside this file.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "patchlib/file_apply.h"
+#include "patchlib/patch_maker.h"
+#include "patchlib/tree_apply.h"
+#include "tools/makepatch/tool_io.h"
+
+namespace {
+
+enum Exit { kOk = 0, kUsage = 1, kUnreadable = 2, kUnwritable = 3, kCannotMake = 4, kNotApplied = 5 };
+
+const char kUsageText[] =
+    "usage: makepatch OLD_DIR NEW_DIR OUT [options]   patch turning the tree OLD_DIR into NEW_DIR\n"
+    "       makepatch --file OLD NEW OUT [options]    patch of one file, named after NEW\n"
+    "       makepatch --apply DIR PATCH               apply a patch to the tree DIR\n"
+    "       makepatch --apply-file OLD PATCH OUT      apply a one-file patch to OLD, result in OUT\n"
+    "options: --comment TEXT  --copyright TEXT  --x86-filter  --level 1..9  --no-verify\n";
+
+int Usage(const char* problem) {
+    if (problem) fprintf(stderr, "makepatch: %s\n", problem);
+    fputs(kUsageText, stderr);
+    return kUsage;
+}
+
+int Fail(int code, const std::string& text) {
+    fprintf(stderr, "makepatch: %s\n", text.c_str());
+    return code;
+}
+
+int Report(const MakeResult& result, const std::string& oldName, const std::string& newName) {
+    switch (result.status) {
+    case MakeStatus::kOk: return kOk;
+    case MakeStatus::kOldUnreadable:
+        return Fail(kUnreadable, "cannot read " + oldName + (result.detail.empty() ? "" : ": " + result.detail));
+    case MakeStatus::kNewUnreadable:
+        return Fail(kUnreadable, "cannot read " + newName + (result.detail.empty() ? "" : ": " + result.detail));
+    case MakeStatus::kUnsafeName: return Fail(kCannotMake, "a patch cannot carry the file name " + result.detail);
+    case MakeStatus::kNameConflict:
+        return Fail(kCannotMake, "a file and a directory share the name " + result.detail);
+    case MakeStatus::kTooLarge: return Fail(kCannotMake, "too large: " + result.detail);
+    case MakeStatus::kFailed: return Fail(kCannotMake, result.detail);
+    }
+    return kCannotMake;
+}
+
+int Write(const std::string& out, const std::vector<uint8_t>& bytes, const MakeResult& result) {
+    if (!WriteOutputFile(out, bytes)) return Fail(kUnwritable, "cannot write " + out);
+    printf("makepatch: %s: %u patched, %u added, %u deleted, %u unchanged; %zu bytes\n", out.c_str(), result.patched,
+           result.added, result.deleted, result.unchanged, bytes.size());
+    return kOk;
+}
+
+// Prints what the library would tell its callers.
+class Printer : public PatchMessages {
+public:
+    bool Send(uint32_t id, void* parameter) override {
+        const char* text = static_cast<const char*>(parameter);
+        switch (id) {
+        case PATCHLIB_MSG_COMMENT: printf("comment: %s\n", text); break;
+        case PATCHLIB_MSG_COPYRIGHT: printf("copyright: %s\n", text); break;
+        case PATCHLIB_MSG_FILE_START: printf("  %s\n", text); break;
+        case PATCHLIB_MSG_ERROR_TEXT: fprintf(stderr, "makepatch: %s\n", text); break;
+        case PATCHLIB_MSG_INVALID_PATCH: fprintf(stderr, "makepatch: not a valid patch file\n"); break;
+        default: break;
+        }
+        return true;
+    }
+};
+
+int ApplyTree(const std::string& directory, const std::string& patchFile) {
+    std::vector<uint8_t> patch;
+    if (!ReadInputFile(patchFile, &patch)) return Fail(kUnreadable, "cannot read " + patchFile);
+    if (!IsDirectory(directory)) return Fail(kUnreadable, "not a directory: " + directory);
+    Printer printer;
+    const uint32_t code = ApplyPatchToTree(patch.data(), patch.size(), *OpenTree(directory), printer);
+    if (code != PATCHLIB_OK) return Fail(kNotApplied, "patch not applied (code " + std::to_string(code) + ")");
+    return kOk;
+}
+
+int ApplyFile(const std::string& oldFile, const std::string& patchFile, const std::string& out) {
+    std::vector<uint8_t> old, patch, result;
+    if (!ReadInputFile(oldFile, &old)) return Fail(kUnreadable, "cannot read " + oldFile);
+    if (!ReadInputFile(patchFile, &patch)) return Fail(kUnreadable, "cannot read " + patchFile);
+    std::string name;
+    const uint32_t code = ApplyPatchToContent(patch.data(), patch.size(), old, &result, &name);
+    switch (code) {
+    case PATCHLIB_OK: break;
+    case PATCHLIB_ERR_WRONG_VERSION:
+        return Fail(kNotApplied, oldFile + " is not the version the patch was made from");
+    case PATCHLIB_ERR_INVALID_PATCH: return Fail(kNotApplied, patchFile + " is not a valid one-file patch");
+    default: return Fail(kNotApplied, "patch not applied (code " + std::to_string(code) + ")");
+    }
+    if (!WriteOutputFile(out, result)) return Fail(kUnwritable, "cannot write " + out);
+    return kOk;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> positional;
+    MakeOptions options;
+    std::string mode;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--comment" || arg == "--copyright" || arg == "--level") {
+            if (i + 1 == argc) return Usage((arg + " needs a value").c_str());
+            const std::string value = argv[++i];
+            if (arg == "--comment") options.comment = value;
+            if (arg == "--copyright") options.copyright = value;
+            if (arg == "--level") {
+                options.delta.level = atoi(value.c_str());
+                if (options.delta.level < 1 || options.delta.level > 9) return Usage("--level takes 1 to 9");
+            }
+        } else if (arg == "--x86-filter") {
+            options.delta.filter = DeltaFilter::kX86;
+        } else if (arg == "--no-verify") {
+            options.verify = false;
+        } else if (arg == "--file" || arg == "--apply" || arg == "--apply-file") {
+            if (!mode.empty()) return Usage("only one of --file, --apply, --apply-file");
+            mode = arg;
+        } else if (arg == "--help" || arg == "-h") {
+            fputs(kUsageText, stdout);
+            return kOk;
+        } else if (arg.size() > 2 && arg.compare(0, 2, "--") == 0) {
+            return Usage(("unknown option " + arg).c_str());
+        } else {
+            positional.push_back(arg);
+        }
+    }
+
+    if (mode == "--apply") {
+        if (positional.size() != 2) return Usage("--apply takes DIR PATCH");
+        return ApplyTree(positional[0], positional[1]);
+    }
+    if (mode == "--apply-file") {
+        if (positional.size() != 3) return Usage("--apply-file takes OLD PATCH OUT");
+        return ApplyFile(positional[0], positional[1], positional[2]);
+    }
+    if (positional.size() != 3) return Usage(nullptr);
+    const std::string& oldName = positional[0];
+    const std::string& newName = positional[1];
+    const std::string& out = positional[2];
+    std::vector<uint8_t> patch;
+
+    if (mode == "--file") {
+        std::vector<uint8_t> oldContent, newContent;
+        if (!ReadInputFile(oldName, &oldContent)) return Fail(kUnreadable, "cannot read " + oldName);
+        if (!ReadInputFile(newName, &newContent)) return Fail(kUnreadable, "cannot read " + newName);
+        const MakeResult result = MakeFilePatch(&oldContent, newContent, BaseName(newName), options, &patch);
+        if (result.status != MakeStatus::kOk) return Report(result, oldName, newName);
+        return Write(out, patch, result);
+    }
+
+    if (!IsDirectory(oldName)) return Fail(kUnreadable, "not a directory: " + oldName);
+    if (!IsDirectory(newName)) return Fail(kUnreadable, "not a directory: " + newName);
+    const MakeResult result = MakeTreePatch(*OpenTree(oldName), *OpenTree(newName), options, &patch);
+    if (result.status != MakeStatus::kOk) return Report(result, oldName, newName);
+    return Write(out, patch, result);
+}
