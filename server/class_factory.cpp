@@ -18,10 +18,20 @@ HRESULT STDMETHODCALLTYPE HalvorinClassFactory::CreateInstance(IUnknown* outer, 
     if (object == nullptr) return E_POINTER;
     *object = nullptr;
     if (outer != nullptr) return CLASS_E_NOAGGREGATION;
+    // The reservation keeps the shutdown monitor from ending the server while the object is
+    // made; once shutdown has begun the client is told so, and the runtime starts a new server.
+    server_module::Lock();
+    if (server_module::IsStopping()) {
+        server_module::Unlock();
+        return CO_E_SERVER_STOPPING;
+    }
     auto* created = ComObject<HalvorinObject>::Create();
-    if (created == nullptr) return E_OUTOFMEMORY;
-    const HRESULT hr = created->QueryInterface(riid, object);
-    created->Release();  // the caller's reference, if any, keeps it
+    HRESULT hr = E_OUTOFMEMORY;
+    if (created != nullptr) {
+        hr = created->QueryInterface(riid, object);
+        created->Release();  // the caller's reference, if any, keeps it
+    }
+    server_module::Unlock();
     return hr;
 }
 

@@ -9,6 +9,7 @@ namespace {
 struct ModuleState {
     volatile LONG lockCount = 0;
     volatile LONG activity = 0;  // set when the count falls to 0, cleared at each wait
+    volatile LONG stopping = 0;  // set once the monitor has decided to end the server
     DWORD mainThreadId = 0;
     // Kept open until Shutdown: a late release after the monitor has ended still signals it safely.
     UniqueHandle shutdownEvent;
@@ -31,7 +32,11 @@ DWORD WINAPI MonitorShutdown(void*) {
         } while (wait == WAIT_OBJECT_0);
         if (InterlockedCompareExchange(&state.activity, 0, 0) == 0 &&
             InterlockedCompareExchange(&state.lockCount, 0, 0) == 0) {
-            break;
+            // A creation that reserved the server just now wins: it either sees the flag
+            // and is refused, or its lock is seen here and the server serves on.
+            InterlockedExchange(&state.stopping, 1);
+            if (InterlockedCompareExchange(&state.lockCount, 0, 0) == 0) break;
+            InterlockedExchange(&state.stopping, 0);
         }
     }
     PostThreadMessageA(state.mainThreadId, WM_QUIT, 0, 0);
@@ -46,13 +51,24 @@ LONG Lock() { return InterlockedIncrement(&State().lockCount); }
 
 LONG Unlock() {
     ModuleState& state = State();
-    const LONG count = InterlockedDecrement(&state.lockCount);
+    // An unbalanced unlock (a client's extra LockServer(FALSE)) must not take the count
+    // below 0: the count would then never fall to 0 again and the server never end.
+    LONG count = InterlockedCompareExchange(&state.lockCount, 0, 0);
+    for (;;) {
+        if (count <= 0) return 0;
+        const LONG seen = InterlockedCompareExchange(&state.lockCount, count - 1, count);
+        if (seen == count) break;
+        count = seen;
+    }
+    --count;
     if (count == 0) {
         InterlockedExchange(&state.activity, 1);
         if (state.shutdownEvent.valid()) SetEvent(state.shutdownEvent.get());
     }
     return count;
 }
+
+bool IsStopping() { return InterlockedCompareExchange(&State().stopping, 0, 0) != 0; }
 
 LONG LockCount() { return InterlockedCompareExchange(&State().lockCount, 0, 0); }
 

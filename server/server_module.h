@@ -11,10 +11,15 @@ constexpr DWORD kPauseAfterRevokeMilliseconds = 1000;
 void Initialize(DWORD mainThreadId);
 
 // One reason more / less to stay alive: a live object, or a client's lock on the class
-// object. When the count falls to 0 the idle countdown starts (again).
+// object. When the count falls to 0 the idle countdown starts (again); an Unlock at 0
+// changes nothing.
 LONG Lock();
 LONG Unlock();
 LONG LockCount();
+
+// True once the idle shutdown has begun: new objects are then refused, since they would
+// die with the server.
+bool IsStopping();
 
 // Starts the monitor thread; false when it cannot, and the server then serves without
 // idle shutdown.

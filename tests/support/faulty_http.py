@@ -188,10 +188,10 @@ def parse_range(header, size):
     header = header.strip()
     if not header.lower().startswith("bytes="):
         return None
-    spec = header[6:].strip()
-    if "," in spec:
+    range_text = header[6:].strip()
+    if "," in range_text:
         return None  # several ranges: answered with the whole file
-    first, sep, last = spec.partition("-")
+    first, sep, last = range_text.partition("-")
     first, last = first.strip(), last.strip()
     if not sep:
         return None
