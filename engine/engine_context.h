@@ -4,6 +4,7 @@
 #pragma once
 #include <string>
 
+#include "engine/image_holder.h"
 #include "engine/image_model.h"
 #include "patchlib/patchw32.h"
 #include "server/error_report.h"
@@ -26,6 +27,9 @@ public:
 
     LogWriter log;
     ErrorReport errorReport;
+
+    // The image cache (GetImage, FetchImage).
+    ImageHolder imageHolder;
 
     // The patch library's entry point, or null when the library could not be loaded.
     PatchApplyEntry applyEntry = nullptr;

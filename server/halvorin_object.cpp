@@ -2,6 +2,8 @@
 
 #include "engine/context_registry.h"
 #include "engine/engine_context.h"
+#include "engine/image_holder.h"
+#include "engine/module_list.h"
 #include "server/bstr_text.h"
 #include "server/server_module.h"
 
@@ -146,7 +148,12 @@ HRESULT STDMETHODCALLTYPE HalvorinObject::NewHalvorinNeeded(BSTR*, LONG*) {
 
 HRESULT STDMETHODCALLTYPE HalvorinObject::RefreshImage() {
     if (appID_.empty()) return E_FAIL;
-    return E_NOTIMPL;
+    EngineContext& context = Context();
+    // A fresh or replaced image is fetched by GetImage already, so a first call transfers twice.
+    UpdateImage& image = GetImage(context.imageHolder, context.url, context.imagePath, context.referer,
+                                  context.userName, context.userPassword);
+    FetchImage(image, referer_);
+    return S_OK;
 }
 
 HRESULT STDMETHODCALLTYPE HalvorinObject::StartPatch(LONG, BSTR, BSTR, BSTR, BSTR, LONG, LONG) {
@@ -154,9 +161,14 @@ HRESULT STDMETHODCALLTYPE HalvorinObject::StartPatch(LONG, BSTR, BSTR, BSTR, BST
     return E_NOTIMPL;
 }
 
-HRESULT STDMETHODCALLTYPE HalvorinObject::GetModuleList(BSTR*) {
+HRESULT STDMETHODCALLTYPE HalvorinObject::GetModuleList(BSTR* moduleList) {
     if (appID_.empty()) return E_FAIL;
-    return E_NOTIMPL;
+    if (moduleList == nullptr) return E_POINTER;
+    EngineContext& context = Context();
+    const UpdateImage& image = GetImage(context.imageHolder, context.url, context.imagePath, context.referer,
+                                        context.userName, context.userPassword);
+    *moduleList = BstrFromText(BuildModuleListText(image), kListBufferChars);
+    return S_OK;
 }
 
 HRESULT STDMETHODCALLTYPE HalvorinObject::DownloadModule(BSTR, LONG, LONG*) {

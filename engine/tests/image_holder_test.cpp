@@ -1,0 +1,330 @@
+// The image cache and the image transfer against real HTTP servers on loopback: the
+// fault-injecting server of with_http_server.sh (its request log shows what WinInet sent)
+// and a second one on another address for the BASE URL directive. Failure boxes are
+// read and closed by the UI robot.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "engine/image_holder.h"
+#include "server/resources/resource_ids.h"
+#include "tests/robot/ui_robot.h"
+#include "tests/support/http_control.h"
+#include "transfer/message_texts.h"
+
+namespace {
+
+using httpcontrol::LoggedRequest;
+
+const char kImage[] =
+    "[VERSION 7]\r\n"
+    "[Patches]\r\n"
+    "FROM V5 TO V6 patches\\p56.rtp 1200\r\n"
+    "[Modules]\r\n"
+    "MODULE Tools Handy tools\r\n"
+    "FILE tools\\t.exe tools/t.exe 1000 800 1/2/2001 1:05:00 none\r\n";
+
+// A FILE line in section Modules before any MODULE line belongs to the current module,
+// which a later fetch into the same image keeps.
+const char kImageWithoutModuleLine[] =
+    "[VERSION 8]\r\n"
+    "[Modules]\r\n"
+    "FILE extra\\x.dll x.dll 10 10 1/2/2001 1:05:00 none\r\n";
+
+// "Z:\..." for a path of the machine, as Wine sees it.
+std::string WinePath(const std::string& unixPath) {
+    std::string path = "Z:" + unixPath;
+    for (char& c : path) {
+        if (c == '/') c = '\\';
+    }
+    if (path.back() != '\\') path += '\\';
+    return path;
+}
+
+std::vector<LoggedRequest> ReadLogFile(const std::string& path) {
+    std::vector<LoggedRequest> requests;
+    const std::string text = [&] {
+        std::string bytes;
+        HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, 0, nullptr);
+        if (file == INVALID_HANDLE_VALUE) return bytes;
+        char buffer[16384];
+        DWORD n = 0;
+        while (ReadFile(file, buffer, sizeof buffer, &n, nullptr) && n > 0) bytes.append(buffer, n);
+        CloseHandle(file);
+        return bytes;
+    }();
+    size_t start = 0;
+    for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+        if (end > start) requests.push_back(httpcontrol::ParseRequestLine(text.substr(start, end - start)));
+    }
+    return requests;
+}
+
+// The server's log lines of GET requests for one path.
+std::vector<LoggedRequest> GetsOf(const std::vector<LoggedRequest>& log, const std::string& path) {
+    std::vector<LoggedRequest> gets;
+    for (const LoggedRequest& r : log) {
+        if (r.method == "GET" && r.path == path) gets.push_back(r);
+    }
+    return gets;
+}
+
+std::vector<LoggedRequest> GetsOf(const std::string& path) { return GetsOf(httpcontrol::ReadRequestLog(), path); }
+
+uirobot::WindowFilter OwnBoxes() {
+    uirobot::WindowFilter filter;
+    filter.processId = GetCurrentProcessId();
+    return filter;
+}
+
+class ImageHolderTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { LoadMessageTexts(GetModuleHandleA(nullptr)); }
+
+    void SetUp() override {
+        ASSERT_FALSE(httpcontrol::ControlDir().empty()) << "run through with_http_server.sh";
+        site_ = httpcontrol::ServerAddress();
+        ASSERT_TRUE(httpcontrol::ClearRules());
+        ASSERT_TRUE(httpcontrol::ClearRequestLog());
+        ASSERT_TRUE(Serve("image.txt", kImage));
+    }
+
+    static bool Serve(const std::string& name, const std::string& text) {
+        return httpcontrol::WriteWholeFile(httpcontrol::RootDir() + name, text);
+    }
+
+    std::string site_;
+    ImageHolder holder_;
+};
+
+TEST_F(ImageHolderTest, CachedImageIsTransferredOnceAndFetchTransfersAgain) {
+    UpdateImage& first = GetImage(holder_, site_, "/image.txt", "", "", "");
+    ASSERT_EQ(1u, first.patchSteps.size());
+    EXPECT_EQ("patches/p56.rtp", first.patchSteps[0].remotePath);
+    EXPECT_EQ(site_, first.patchSteps[0].site);
+    ASSERT_EQ(1u, first.modules.count("Tools"));
+
+    UpdateImage& second = GetImage(holder_, site_, "/image.txt", "", "", "");
+    EXPECT_EQ(&first, &second);
+    std::vector<LoggedRequest> gets = GetsOf("/image.txt");
+    ASSERT_EQ(1u, gets.size());
+    EXPECT_EQ("Halvorin", gets[0].userAgent);
+    EXPECT_EQ(200, gets[0].status);
+
+    // A second fetch into the same image empties the lists before parsing: nothing is
+    // doubled; the current module of the earlier parse carries over.
+    FetchImage(second, "");
+    EXPECT_EQ(2u, GetsOf("/image.txt").size());
+    EXPECT_EQ(1u, second.patchSteps.size());
+    EXPECT_EQ(1u, second.modules.at("Tools").files.size());
+
+    ASSERT_TRUE(Serve("image.txt", kImageWithoutModuleLine));
+    FetchImage(second, "");
+    EXPECT_TRUE(second.patchSteps.empty());
+    ASSERT_EQ(1u, second.modules.size());
+    ASSERT_EQ(1u, second.modules.at("Tools").files.size());
+    EXPECT_EQ("extra/x.dll", second.modules.at("Tools").files[0].remotePath);
+    EXPECT_EQ("Handy tools", second.modules.at("Tools").description);
+}
+
+TEST_F(ImageHolderTest, ChangedImagePathFetchesAnewChangedCredentialsDoNot) {
+    ASSERT_TRUE(Serve("other.txt", kImageWithoutModuleLine));
+    UpdateImage* first = &GetImage(holder_, site_, "/image.txt", "", "", "");
+    EXPECT_EQ(1u, first->patchSteps.size());
+
+    UpdateImage& sameWithOtherUser = GetImage(holder_, site_, "/image.txt", "", "someone", "secret");
+    EXPECT_EQ(first, &sameWithOtherUser);
+    EXPECT_EQ("", sameWithOtherUser.userName);
+    EXPECT_EQ(1u, GetsOf("/image.txt").size());
+
+    UpdateImage& other = GetImage(holder_, site_, "/other.txt", "", "", "");
+    EXPECT_EQ("/other.txt", other.imagePath);
+    EXPECT_TRUE(other.patchSteps.empty());
+    ASSERT_EQ(1u, other.modules.size());
+    EXPECT_EQ(1u, other.modules.count(""));  // a fresh image has no current module
+    EXPECT_EQ(1u, GetsOf("/other.txt").size());
+    EXPECT_EQ(1u, GetsOf("/image.txt").size());
+
+    // The site is compared exactly too.
+    GetImage(holder_, site_ + ":80", "/other.txt", "", "", "");
+    EXPECT_EQ(2u, GetsOf("/other.txt").size());
+}
+
+TEST_F(ImageHolderTest, NotFoundShowsTheStatusAndKeepsTheLists) {
+    UpdateImage& image = GetImage(holder_, site_, "/image.txt", "", "", "");
+    ASSERT_EQ(1u, image.patchSteps.size());
+    ASSERT_TRUE(httpcontrol::WriteRules(R"({"paths": {"/image.txt": {"status": 404}}})"));
+    {
+        uirobot::BoxWatcher boxes(OwnBoxes());
+        FetchImage(image, "");
+        ASSERT_TRUE(boxes.WaitForCount(1, 5000));
+        const std::vector<uirobot::MessageBoxInfo> seen = boxes.Seen();
+        ASSERT_EQ(1u, seen.size());
+        EXPECT_EQ("Error 404", seen[0].caption);
+        EXPECT_EQ(FormatMessageText(IDS_CANNOT_DOWNLOAD, "/image.txt", site_.c_str()), seen[0].text);
+        EXPECT_NE(std::string::npos, seen[0].text.find("could not be downloaded from site " + site_));
+    }
+    EXPECT_EQ(1u, image.patchSteps.size());
+    EXPECT_EQ(1u, image.modules.at("Tools").files.size());
+
+    // A new image whose fetch fails stays empty.
+    {
+        uirobot::BoxWatcher boxes(OwnBoxes());
+        UpdateImage& missing = GetImage(holder_, site_, "/missing.txt", "", "", "");
+        ASSERT_TRUE(boxes.WaitForCount(1, 5000));
+        EXPECT_EQ("Error 404", boxes.Seen()[0].caption);
+        EXPECT_TRUE(missing.patchSteps.empty());
+        EXPECT_TRUE(missing.modules.empty());
+        EXPECT_EQ("/missing.txt", missing.imagePath);
+    }
+}
+
+// The second server, on another address, stands for the host that a BASE URL names.
+TEST_F(ImageHolderTest, BaseUrlMakesTheNextGetImageFetchAgainAndFetchGoToTheOtherHost) {
+    const std::string otherAddress = httpcontrol::EnvText("HALVORIN_OTHER_HTTP_ADDR");
+    const std::string otherRoot = httpcontrol::EnvText("HALVORIN_OTHER_HTTP_ROOT");
+    const std::string otherControl = httpcontrol::EnvText("HALVORIN_OTHER_HTTP_CONTROL");
+    ASSERT_FALSE(otherAddress.empty() || otherRoot.empty() || otherControl.empty()) << "no second server";
+    const std::string otherLog = WinePath(otherControl) + "requests.jsonl";
+    DeleteFileA(otherLog.c_str());
+    ASSERT_TRUE(Serve("based.txt", "[VERSION 1]\r\n[BASE URL " + otherAddress +
+                                       "]\r\n[Patches]\r\nFROM V1 TO V2 p12.rtp 10\r\n"));
+    ASSERT_TRUE(httpcontrol::WriteWholeFile(WinePath(otherRoot) + "based.txt",
+                                            "[VERSION 2]\r\n[Patches]\r\nFROM V3 TO V4 p34.rtp 20\r\n"));
+
+    UpdateImage* image = &GetImage(holder_, site_, "/based.txt", "", "", "");
+    EXPECT_EQ(otherAddress, image->site);
+    ASSERT_EQ(1u, image->patchSteps.size());
+    EXPECT_EQ(otherAddress, image->patchSteps[0].site);
+    EXPECT_EQ(1u, GetsOf("/based.txt").size());
+
+    // The cached image names the other site now, so it no longer matches the url.
+    image = &GetImage(holder_, site_, "/based.txt", "", "", "");
+    EXPECT_EQ(2u, GetsOf("/based.txt").size());
+    EXPECT_TRUE(GetsOf(ReadLogFile(otherLog), "/based.txt").empty());
+
+    // A fetch into the image goes to its own site: the other host.
+    FetchImage(*image, "");
+    EXPECT_EQ(2u, GetsOf("/based.txt").size());
+    EXPECT_EQ(1u, GetsOf(ReadLogFile(otherLog), "/based.txt").size());
+    ASSERT_EQ(1u, image->patchSteps.size());
+    EXPECT_EQ(3, image->patchSteps[0].fromVersion);
+}
+
+TEST_F(ImageHolderTest, EmptyUserOrPasswordIsPassedAsNoneEachByItself) {
+    // WinInet keeps the credentials that a host accepted (or refused) for the rest of the
+    // process and offers them again, unasked, to connections that bring none; so the
+    // case without a user name comes first, while nothing is kept for this host.
+    ASSERT_TRUE(httpcontrol::WriteRules(R"({"auth": {"user": "u", "password": "p"}})"));
+    struct Case {
+        const char* user;
+        const char* password;
+        const char* sent;  // the credentials the server saw
+        long long status;
+    };
+    for (const Case& c : {Case{"", "p", "", 401}, Case{"u", "", "u:", 401}, Case{"u", "p", "u:p", 200}}) {
+        SCOPED_TRACE(std::string("user '") + c.user + "' password '" + c.password + "'");
+        ASSERT_TRUE(httpcontrol::ClearRequestLog());
+        ImageHolder holder;
+        uirobot::BoxWatcher boxes(OwnBoxes());
+        UpdateImage& image = GetImage(holder, site_, "/image.txt", "", c.user, c.password);
+        const std::vector<LoggedRequest> gets = GetsOf("/image.txt");
+        ASSERT_FALSE(gets.empty());
+        for (const LoggedRequest& r : gets) {
+            EXPECT_TRUE(r.authorization.empty() || r.authorization == c.sent) << r.line;
+        }
+        EXPECT_EQ(c.sent, gets.back().authorization);
+        EXPECT_EQ(c.status, gets.back().status);
+        if (c.status == 200) {
+            EXPECT_EQ(1u, image.patchSteps.size());
+        } else {
+            ASSERT_TRUE(boxes.WaitForCount(1, 5000));
+            EXPECT_EQ("Error 401", boxes.Seen()[0].caption);
+            EXPECT_TRUE(image.patchSteps.empty());
+        }
+    }
+}
+
+TEST_F(ImageHolderTest, RefererIsSentOnlyWhenGiven) {
+    UpdateImage& image = GetImage(holder_, site_, "/image.txt", "http://client.example/update", "", "");
+    FetchImage(image, "");
+    FetchImage(image, "http://client.example/refresh");
+    const std::vector<LoggedRequest> gets = GetsOf("/image.txt");
+    ASSERT_EQ(3u, gets.size());
+    EXPECT_EQ("http://client.example/update", gets[0].referer);
+    EXPECT_EQ("", gets[1].referer);
+    EXPECT_NE(std::string::npos, gets[1].line.find("\"referer\":null")) << gets[1].line;
+    EXPECT_EQ("http://client.example/refresh", gets[2].referer);
+}
+
+TEST_F(ImageHolderTest, ConnectionFailuresShowTheSystemCode) {
+    // Nothing listens on this address: the request cannot be sent (case B).
+    {
+        uirobot::BoxWatcher boxes(OwnBoxes());
+        UpdateImage& image = GetImage(holder_, "127.0.0.89", "/image.txt", "", "", "");
+        ASSERT_TRUE(boxes.WaitForCount(1, 10000));
+        EXPECT_EQ("Error 12029", boxes.Seen()[0].caption);  // ERROR_INTERNET_CANNOT_CONNECT
+        EXPECT_EQ(FormatMessageText(IDS_CANNOT_GET_FILE, "/image.txt", "127.0.0.89"), boxes.Seen()[0].text);
+        EXPECT_TRUE(image.patchSteps.empty());
+    }
+    // An empty site is refused by InternetConnectA itself (case A).
+    {
+        uirobot::BoxWatcher boxes(OwnBoxes());
+        GetImage(holder_, "", "/image.txt", "", "", "");
+        ASSERT_TRUE(boxes.WaitForCount(1, 5000));
+        EXPECT_EQ("Error 87", boxes.Seen()[0].caption);  // ERROR_INVALID_PARAMETER
+        EXPECT_EQ(FormatMessageText(IDS_CANNOT_OPEN_SITE, ""), boxes.Seen()[0].text);
+    }
+    // A host name that does not resolve fails at the send (case B).
+    {
+        uirobot::BoxWatcher boxes(OwnBoxes());
+        GetImage(holder_, "no-such-host.invalid", "/image.txt", "", "", "");
+        ASSERT_TRUE(boxes.WaitForCount(1, 10000));
+        EXPECT_EQ("Error 12007", boxes.Seen()[0].caption);  // ERROR_INTERNET_NAME_NOT_RESOLVED
+    }
+}
+
+// One FILE line of a module, numbered, about 70 bytes, and the remote path it gives.
+std::string ModuleLine(int i) {
+    char line[128];
+    snprintf(line, sizeof line, "FILE mods\\file%05d.dll mods/file%05d.dll 1000 800 1/2/2001 1:05:00 none\r\n", i, i);
+    return line;
+}
+
+std::string ModuleRemotePath(int i) {
+    char path[32];
+    snprintf(path, sizeof path, "mods/file%05d.dll", i);
+    return path;
+}
+
+TEST_F(ImageHolderTest, OneReadTakesAnImageUpTo65535BytesEvenWhenTheServerTrickles) {
+    std::string text = "[VERSION 1]\r\n[Modules]\r\nMODULE Big\r\n";
+    int lines = 0;
+    while (text.size() + ModuleLine(lines).size() <= 60000) text += ModuleLine(lines++);
+    ASSERT_TRUE(Serve("big.txt", text));
+    // The server hands the answer out in 4 KiB pieces with pauses between them.
+    ASSERT_TRUE(httpcontrol::WriteRules(R"({"paths": {"/big.txt": {"chunk_size": 4096, "chunk_delay": 0.02}}})"));
+    UpdateImage& image = GetImage(holder_, site_, "/big.txt", "", "", "");
+    ASSERT_EQ(1u, image.modules.count("Big"));
+    EXPECT_EQ(static_cast<size_t>(lines), image.modules.at("Big").files.size());
+
+    // Beyond 65,535 bytes the text is cut: the line that crosses the limit is read only
+    // as far as it goes, the lines after it not at all.
+    std::string longText = "[VERSION 1]\r\n[Modules]\r\nMODULE Big\r\n";
+    int whole = -1;
+    for (int i = 0; longText.size() < 80000; ++i) {
+        if (whole < 0 && longText.size() + ModuleLine(i).size() > 65535) whole = i;
+        longText += ModuleLine(i);
+    }
+    ASSERT_TRUE(Serve("big.txt", longText));
+    FetchImage(image, "");
+    const std::vector<ImageFileEntry>& files = image.modules.at("Big").files;
+    ASSERT_GE(files.size(), static_cast<size_t>(whole));
+    EXPECT_LE(files.size(), static_cast<size_t>(whole) + 1);
+    EXPECT_EQ(ModuleRemotePath(whole - 1), files[whole - 1].remotePath);
+}
+
+}  // namespace

@@ -1,0 +1,29 @@
+#include "transfer/site_address.h"
+
+SiteAddress ParseSiteAddress(const std::string& site) {
+    SiteAddress address;
+    address.host = site;
+    const size_t colon = site.rfind(':');
+    if (colon == std::string::npos || colon == 0 || colon + 1 == site.size()) return address;
+    uint32_t port = 0;
+    for (size_t i = colon + 1; i < site.size(); ++i) {
+        const char c = site[i];
+        if (c < '0' || c > '9') return address;
+        port = port * 10 + static_cast<uint32_t>(c - '0');
+        if (port > 65535) return address;  // also stops the sum from growing on long digit runs
+    }
+    if (port == 0) return address;
+    const std::string host = site.substr(0, colon);
+    const bool bracketed = host.size() > 2 && host.front() == '[' && host.back() == ']';
+    if (!bracketed && host.find(':') != std::string::npos) return address;
+    address.host = host;
+    address.port = static_cast<uint16_t>(port);
+    return address;
+}
+
+ConnectCredentials CredentialsForConnect(const std::string& userName, const std::string& password) {
+    ConnectCredentials credentials;
+    if (!userName.empty()) credentials.userName = userName.c_str();
+    if (!password.empty() || !userName.empty()) credentials.password = password.c_str();
+    return credentials;
+}
