@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The main job: sets up, builds, and runs a demonstration in a private Wine prefix:
 # the publishers' tool reads the demonstration image, halvorin.exe registers itself,
-# and a script client drives the engine through automation.
+# and a client drives the engine through automation against a local site.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
@@ -22,5 +22,11 @@ trap wine_session_stop EXIT
 wine "$top/out/x86_64/bin/halvorin.exe" -regserver
 echo "registered (exit code $?)"
 
-echo "== a script client"
-wine cscript //nologo "$(winepath -w "$top/demo/client.vbs")" 127.0.0.40 "$(winepath -w "$work/app")"
+echo "== a client against the demonstration site (nginx on 127.0.0.40)"
+mkdir -p "$work/site"
+# The sample names its download host in a BASE URL directive; here that host is the local site.
+sed 's/downloads\.tolbeck\.example/127.0.0.40/' "$top/tools/site/samples/demo.img" >"$work/site/demo.img"
+"$top/tests/support/with_nginx.sh" 127.0.0.40 "$work/site" --control "$work/site-log" -- \
+  wine "$top/out/x86_64/bin/demo_client.exe" 127.0.0.40 "$(winepath -w "$work/app")"
+echo "== requests the site saw"
+cat "$work/site-log/nginx_requests.jsonl"
