@@ -8,35 +8,13 @@
 #include <cstdio>
 #include <string>
 
+#include "common/bstr.h"
 #include "common/com_ptr.h"
 #include "halvorin_idl.h"
 
 namespace {
 
-class Bstr {
-public:
-    explicit Bstr(const std::string& text) {
-        std::wstring wide(text.size() + 1, L'\0');
-        MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &wide[0], static_cast<int>(wide.size()));
-        value_ = SysAllocString(wide.c_str());
-    }
-    ~Bstr() { SysFreeString(value_); }
-    Bstr(const Bstr&) = delete;
-    Bstr& operator=(const Bstr&) = delete;
-    operator BSTR() const { return value_; }
-
-private:
-    BSTR value_;
-};
-
 // Takes over a string the engine handed out.
-std::string Taken(BSTR value) {
-    char text[65536] = "";
-    if (value) WideCharToMultiByte(CP_ACP, 0, value, -1, text, sizeof(text), nullptr, nullptr);
-    SysFreeString(value);
-    return text;
-}
-
 bool Check(HRESULT hr, const char* what) {
     if (SUCCEEDED(hr)) return true;
     fprintf(stderr, "demo_client: %s failed (0x%08lX)\n", what, static_cast<unsigned long>(hr));
@@ -62,23 +40,23 @@ int Run(const std::string& site, const std::string& appDirectory) {
     BSTR text = nullptr;
     engine->get_processID(&processId);
     engine->get_halvorinDirectory(&text);
-    printf("Halvorin server process %ld in %s\n", processId, Taken(text).c_str());
+    printf("Halvorin server process %ld in %s\n", processId, TakeAnsi(text).c_str());
     engine->get_appID(&text);
-    printf("  appID             = %s\n", Taken(text).c_str());
+    printf("  appID             = %s\n", TakeAnsi(text).c_str());
     engine->get_url(&text);
-    printf("  url               = %s\n", Taken(text).c_str());
+    printf("  url               = %s\n", TakeAnsi(text).c_str());
     engine->get_imagePath(&text);
-    printf("  imagePath         = %s\n", Taken(text).c_str());
+    printf("  imagePath         = %s\n", TakeAnsi(text).c_str());
     engine->get_appDirectory(&text);
-    printf("  appDirectory      = %s\n", Taken(text).c_str());
+    printf("  appDirectory      = %s\n", TakeAnsi(text).c_str());
     engine->get_downloadDirectory(&text);
-    printf("  downloadDirectory = %s\n", Taken(text).c_str());
+    printf("  downloadDirectory = %s\n", TakeAnsi(text).c_str());
     engine->get_referer(&text);
-    printf("  referer           = %s\n", Taken(text).c_str());
+    printf("  referer           = %s\n", TakeAnsi(text).c_str());
 
     if (!Check(engine->RefreshImage(), "RefreshImage")) return 1;
     if (!Check(engine->GetModuleList(&text), "GetModuleList")) return 1;
-    printf("Modules the site offers (name|description|): %s\n", Taken(text).c_str());
+    printf("Modules the site offers (name|description|): %s\n", TakeAnsi(text).c_str());
     return 0;
 }
 

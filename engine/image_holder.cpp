@@ -10,7 +10,7 @@
 #include "engine/image_parser.h"
 #include "server/resources/resource_ids.h"
 #include "transfer/message_texts.h"
-#include "transfer/site_address.h"
+#include "transfer/site_connection.h"
 
 namespace {
 
@@ -49,14 +49,8 @@ UpdateImage& GetImage(ImageHolder& holder, const std::string& site, const std::s
 }
 
 void FetchImage(UpdateImage& image, const std::string& referer) {
-    // Declared in this order so that they close request first, then connection, then internet.
-    InternetHandle internet(InternetOpenA("Halvorin", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
-    const SiteAddress address = ParseSiteAddress(image.site);
-    const ConnectCredentials credentials = CredentialsForConnect(image.userName, image.password);
-    InternetHandle connection(InternetConnectA(internet.get(), address.host.c_str(), address.port,
-                                               credentials.userName, credentials.password,
-                                               INTERNET_SERVICE_HTTP, 0, 0));
-    if (!connection) {
+    SiteConnection connection;  // closed after the request
+    if (!connection.Open(image.site, image.userName, image.password)) {
         const DWORD error = GetLastError();
         ShowFetchFailure(error, FormatMessageText(IDS_CANNOT_OPEN_SITE, image.site.c_str()));
         return;

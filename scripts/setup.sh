@@ -9,7 +9,7 @@ packages=(
   # 64-bit Wine only (wine32 would break the 64-bit loader), with the IDL files, and a display
   wine wine64 libwine-dev xvfb xauth x11-apps imagemagick
   # build and test tools
-  cmake ninja-build make googletest clang libclang-rt-14-dev python3 curl locales
+  cmake ninja-build make googletest clang libclang-rt-14-dev python3 curl locales openssl util-linux mount
   # zlib, natively and for Windows
   zlib1g-dev libz-mingw-w64-dev
   # real sites, compressed files, and the yardsticks of the benchmarks

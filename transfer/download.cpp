@@ -16,7 +16,7 @@
 #include "server/resources/resource_ids.h"
 #include "transfer/message_texts.h"
 #include "transfer/reg_key_handler.h"
-#include "transfer/site_address.h"
+#include "transfer/site_connection.h"
 
 namespace {
 
@@ -121,13 +121,8 @@ bool DownloadFile(EngineContext& context, const ImageFileEntry& request) {
     const char* referer = TextOrNone(context.referer);
 
     // Declared in the reverse of the closing order: file, request, connection, internet.
-    InternetHandle internet(InternetOpenA("Halvorin", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
-    const SiteAddress address = ParseSiteAddress(request.site);
-    const ConnectCredentials credentials = CredentialsForConnect(request.userName, request.password);
-    InternetHandle connection(InternetConnectA(internet.get(), address.host.c_str(), address.port,
-                                               credentials.userName, credentials.password,
-                                               INTERNET_SERVICE_HTTP, 0, 0));
-    if (!connection) {
+    SiteConnection connection;
+    if (!connection.Open(request.site, request.userName, request.password)) {
         const DWORD error = GetLastError();
         ShowFailure(error, FormatMessageText(IDS_CANNOT_OPEN_SITE, site));
         context.errorReport.AddFormatted("Could not open site %s.", site);

@@ -16,6 +16,7 @@
 
 namespace {
 
+using httpcontrol::GetsOf;
 using httpcontrol::LoggedRequest;
 
 const char kImage[] =
@@ -62,17 +63,6 @@ std::vector<LoggedRequest> ReadLogFile(const std::string& path) {
     }
     return requests;
 }
-
-// The server's log lines of GET requests for one path.
-std::vector<LoggedRequest> GetsOf(const std::vector<LoggedRequest>& log, const std::string& path) {
-    std::vector<LoggedRequest> gets;
-    for (const LoggedRequest& r : log) {
-        if (r.method == "GET" && r.path == path) gets.push_back(r);
-    }
-    return gets;
-}
-
-std::vector<LoggedRequest> GetsOf(const std::string& path) { return GetsOf(httpcontrol::ReadRequestLog(), path); }
 
 uirobot::WindowFilter OwnBoxes() {
     uirobot::WindowFilter filter;

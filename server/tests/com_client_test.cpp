@@ -6,6 +6,7 @@
 #include <map>
 #include <string>
 
+#include "common/bstr.h"
 #include "common/com_ptr.h"
 #include "tests/helpers/test_support.h"
 #include "tests/robot/ui_robot.h"
@@ -14,24 +15,6 @@
 using namespace testing_support;
 
 namespace {
-
-class Bstr {
-public:
-    explicit Bstr(const std::wstring& text) : value_(SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {}
-    ~Bstr() { SysFreeString(value_); }
-    Bstr(const Bstr&) = delete;
-    Bstr& operator=(const Bstr&) = delete;
-    operator BSTR() const { return value_; }
-
-private:
-    BSTR value_;
-};
-
-std::wstring Taken(BSTR value) {
-    std::wstring text(value ? value : L"", value ? SysStringLen(value) : 0);
-    SysFreeString(value);
-    return text;
-}
 
 class ComClientTest : public ::testing::Test {
 protected:
@@ -59,17 +42,17 @@ TEST_F(ComClientTest, VirtualTableMembersAcrossTheProcessBoundary) {
     EXPECT_NE(static_cast<LONG>(GetCurrentProcessId()), serverProcess);
     BSTR directory = nullptr;
     ASSERT_EQ(S_OK, engine->get_halvorinDirectory(&directory));
-    const std::wstring wideDirectory = Taken(directory);
+    const std::wstring wideDirectory = TakeWide(directory);
     EXPECT_EQ(0, _stricmp(ProgramDirectory().c_str(), std::string(wideDirectory.begin(), wideDirectory.end()).c_str()));
 
     const std::wstring full255(255, L'x');
     ASSERT_EQ(S_OK, engine->put_imagePath(Bstr(full255)));
     BSTR value = nullptr;
     ASSERT_EQ(S_OK, engine->get_imagePath(&value));
-    EXPECT_EQ(full255, Taken(value));
+    EXPECT_EQ(full255, TakeWide(value));
     ASSERT_EQ(S_OK, engine->put_referer(Bstr(std::wstring(1000, L'r'))));
     ASSERT_EQ(S_OK, engine->get_referer(&value));
-    EXPECT_EQ(std::wstring(255, L'r'), Taken(value));
+    EXPECT_EQ(std::wstring(255, L'r'), TakeWide(value));
 
     // Before appID: exactly the members that need the engine fail.
     LONG number = 5;
@@ -181,19 +164,19 @@ TEST_F(ComClientTest, TypeLibraryDescribesTheClassThenTheInterface) {
     BSTR name = nullptr;
     BSTR help = nullptr;
     ASSERT_EQ(S_OK, library->GetDocumentation(-1, &name, &help, nullptr, nullptr));
-    EXPECT_EQ(L"HALVORINLib", Taken(name));
-    EXPECT_EQ(L"Halvorin 1.0 Type Library", Taken(help));
+    EXPECT_EQ(L"HALVORINLib", TakeWide(name));
+    EXPECT_EQ(L"Halvorin 1.0 Type Library", TakeWide(help));
 
     ASSERT_EQ(2u, library->GetTypeInfoCount());
     TYPEKIND kind;
     ASSERT_EQ(S_OK, library->GetTypeInfoType(0, &kind));
     EXPECT_EQ(TKIND_COCLASS, kind);
     ASSERT_EQ(S_OK, library->GetDocumentation(0, &name, &help, nullptr, nullptr));
-    EXPECT_EQ(L"Halvorin", Taken(name));
-    EXPECT_EQ(L"Halvorin Class", Taken(help));
+    EXPECT_EQ(L"Halvorin", TakeWide(name));
+    EXPECT_EQ(L"Halvorin Class", TakeWide(help));
     ASSERT_EQ(S_OK, library->GetDocumentation(1, &name, &help, nullptr, nullptr));
-    EXPECT_EQ(L"IHalvorin", Taken(name));
-    EXPECT_EQ(L"IHalvorin Interface", Taken(help));
+    EXPECT_EQ(L"IHalvorin", TakeWide(name));
+    EXPECT_EQ(L"IHalvorin Interface", TakeWide(help));
 
     ComPtr<ITypeInfo> coclass;
     ASSERT_EQ(S_OK, library->GetTypeInfo(0, coclass.Receive()));
@@ -278,13 +261,13 @@ TEST_F(ComClientTest, TypeLibraryDescribesTheClassThenTheInterface) {
         EXPECT_EQ(CC_STDCALL, function->callconv);
         EXPECT_EQ(VT_HRESULT, function->elemdescFunc.tdesc.vt);
         ASSERT_EQ(S_OK, vtableInfo->GetDocumentation(function->memid, &name, nullptr, nullptr, nullptr));
-        EXPECT_EQ(std::wstring(member.name), Taken(name));
+        EXPECT_EQ(std::wstring(member.name), TakeWide(name));
         vtableInfo->ReleaseFuncDesc(function);
     }
     // Help strings, looked up per member id (both accessors of a property share theirs).
     for (const Member& member : members) {
         ASSERT_EQ(S_OK, vtableInfo->GetDocumentation(member.id, nullptr, &help, nullptr, nullptr));
-        EXPECT_EQ(std::wstring(member.help), Taken(help)) << member.id;
+        EXPECT_EQ(std::wstring(member.help), TakeWide(help)) << member.id;
     }
 
     // Parameter types and directions of the members with out-parameters.

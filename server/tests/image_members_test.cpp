@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "common/bstr.h"
 #include "common/com_ptr.h"
 #include "tests/helpers/test_support.h"
 #include "tests/support/http_control.h"
@@ -21,27 +22,6 @@ const char kModulesImage[] =
     "FILE tools\\t.exe tools/t.exe 1000 800 1/2/2001 1:05:00 none\r\n"
     "MODULE Extras\r\n"
     "FILE extras\\e.dat e.dat 10 10 1/2/2001 1:05:00 none\r\n";
-
-class Bstr {
-public:
-    explicit Bstr(const std::string& text) {
-        const std::wstring wide(text.begin(), text.end());
-        value_ = SysAllocString(wide.c_str());
-    }
-    ~Bstr() { SysFreeString(value_); }
-    Bstr(const Bstr&) = delete;
-    Bstr& operator=(const Bstr&) = delete;
-    operator BSTR() const { return value_; }
-
-private:
-    BSTR value_;
-};
-
-std::string Taken(BSTR value) {
-    std::wstring wide(value ? value : L"", value ? SysStringLen(value) : 0);
-    SysFreeString(value);
-    return std::string(wide.begin(), wide.end());
-}
 
 int CountRequests(const std::string& path) {
     int count = 0;
@@ -83,9 +63,9 @@ TEST_F(ImageMembersTest, GetModuleListGivesEveryModuleInMapOrder) {
     ASSERT_TRUE(engine);
     BSTR list = nullptr;
     ASSERT_EQ(S_OK, engine->GetModuleList(&list));
-    EXPECT_EQ("Extras||Tools|Handy tools|", Taken(list));
+    EXPECT_EQ("Extras||Tools|Handy tools|", TakeAnsi(list));
     ASSERT_EQ(S_OK, engine->GetModuleList(&list));
-    EXPECT_EQ("Extras||Tools|Handy tools|", Taken(list));
+    EXPECT_EQ("Extras||Tools|Handy tools|", TakeAnsi(list));
     EXPECT_EQ(1, CountRequests("/modules.img"));  // the cached image answers the second call
 
     // The list reflects a new image only once the cache is refreshed.
@@ -94,7 +74,7 @@ TEST_F(ImageMembersTest, GetModuleListGivesEveryModuleInMapOrder) {
                                "FILE s.dat s.dat 1 1 1/2/2001 1:05:00 none\r\n"));
     ASSERT_EQ(S_OK, engine->RefreshImage());
     ASSERT_EQ(S_OK, engine->GetModuleList(&list));
-    EXPECT_EQ("Solo||", Taken(list));
+    EXPECT_EQ("Solo||", TakeAnsi(list));
 }
 
 TEST_F(ImageMembersTest, RefreshImageTransfersTwiceOnAFreshContextThenOnce) {

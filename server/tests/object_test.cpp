@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "common/bstr.h"
 #include "common/com_ptr.h"
 #include "engine/context_registry.h"
 #include "engine/engine_context.h"
@@ -16,24 +17,6 @@
 using namespace testing_support;
 
 namespace {
-
-class Bstr {
-public:
-    explicit Bstr(const std::wstring& text) : value_(SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {}
-    ~Bstr() { SysFreeString(value_); }
-    Bstr(const Bstr&) = delete;
-    Bstr& operator=(const Bstr&) = delete;
-    operator BSTR() const { return value_; }
-
-private:
-    BSTR value_;
-};
-
-std::wstring Taken(BSTR value) {
-    std::wstring text(value ? value : L"", value ? SysStringLen(value) : 0);
-    SysFreeString(value);
-    return text;
-}
 
 ComPtr<IHalvorin> NewObject() {
     static HalvorinClassFactory factory;
@@ -84,33 +67,33 @@ TEST(HalvorinObject, TextPropertiesRoundTripAndAreCutAt255Characters) {
         SCOPED_TRACE(property.name);
         BSTR value = nullptr;
         ASSERT_EQ(S_OK, (object.Get()->*property.get)(&value));
-        EXPECT_EQ(L"", Taken(value));  // born empty
+        EXPECT_EQ(L"", TakeWide(value));  // born empty
 
         const std::wstring text = std::wstring(L"value of ") + std::wstring(property.name, property.name + strlen(property.name)) + L" \x00e9";
         ASSERT_EQ(S_OK, (object.Get()->*property.put)(Bstr(text)));
         ASSERT_EQ(S_OK, (object.Get()->*property.get)(&value));
-        EXPECT_EQ(text, Taken(value));
+        EXPECT_EQ(text, TakeWide(value));
 
         ASSERT_EQ(S_OK, (object.Get()->*property.put)(Bstr(full255)));
         ASSERT_EQ(S_OK, (object.Get()->*property.get)(&value));
-        EXPECT_EQ(full255, Taken(value));
+        EXPECT_EQ(full255, TakeWide(value));
 
         ASSERT_EQ(S_OK, (object.Get()->*property.put)(Bstr(long1000)));
         ASSERT_EQ(S_OK, (object.Get()->*property.get)(&value));
-        EXPECT_EQ(std::wstring(255, L'b'), Taken(value));
+        EXPECT_EQ(std::wstring(255, L'b'), TakeWide(value));
 
         ASSERT_EQ(S_OK, (object.Get()->*property.put)(nullptr));  // a null string is empty
         ASSERT_EQ(S_OK, (object.Get()->*property.get)(&value));
-        EXPECT_EQ(L"", Taken(value));
+        EXPECT_EQ(L"", TakeWide(value));
 
         ASSERT_EQ(S_OK, (object.Get()->*property.put)(Bstr(std::wstring(L"ab\0cd", 5))));
         ASSERT_EQ(S_OK, (object.Get()->*property.get)(&value));
-        EXPECT_EQ(L"ab", Taken(value));  // the text ends at an embedded zero
+        EXPECT_EQ(L"ab", TakeWide(value));  // the text ends at an embedded zero
     }
 
     BSTR directory = nullptr;
     ASSERT_EQ(S_OK, object->get_halvorinDirectory(&directory));
-    EXPECT_EQ(0, _stricmp(ProgramDirectory().c_str(), Narrow(Taken(directory)).c_str()));
+    EXPECT_EQ(0, _stricmp(ProgramDirectory().c_str(), Narrow(TakeWide(directory)).c_str()));
     LONG processId = 0;
     ASSERT_EQ(S_OK, object->get_processID(&processId));
     EXPECT_EQ(static_cast<LONG>(GetCurrentProcessId()), processId);

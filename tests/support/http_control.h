@@ -176,4 +176,15 @@ inline std::vector<LoggedRequest> ReadRequestLog() {
     return requests;  // a line still being written (no newline yet) is left out
 }
 
+// The GET requests of a log for one path, in the order they came.
+inline std::vector<LoggedRequest> GetsOf(const std::vector<LoggedRequest>& log, const std::string& path) {
+    std::vector<LoggedRequest> gets;
+    for (const LoggedRequest& request : log) {
+        if (request.method == "GET" && request.path == path) gets.push_back(request);
+    }
+    return gets;
+}
+
+inline std::vector<LoggedRequest> GetsOf(const std::string& path) { return GetsOf(ReadRequestLog(), path); }
+
 }  // namespace httpcontrol

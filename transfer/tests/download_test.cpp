@@ -28,6 +28,7 @@
 
 namespace {
 
+using httpcontrol::GetsOf;
 using httpcontrol::LoggedRequest;
 using testing_support::FileExists;
 using testing_support::ReadWholeFile;
@@ -63,16 +64,6 @@ std::vector<std::string> Lines(const std::string& text) {
     }
     return lines;
 }
-
-std::vector<LoggedRequest> GetsOf(const std::vector<LoggedRequest>& log, const std::string& path) {
-    std::vector<LoggedRequest> gets;
-    for (const LoggedRequest& r : log) {
-        if (r.method == "GET" && r.path == path) gets.push_back(r);
-    }
-    return gets;
-}
-
-std::vector<LoggedRequest> GetsOf(const std::string& path) { return GetsOf(httpcontrol::ReadRequestLog(), path); }
 
 std::vector<LoggedRequest> RangedGets(const std::vector<LoggedRequest>& gets) {
     std::vector<LoggedRequest> ranged;
