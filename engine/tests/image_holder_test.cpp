@@ -34,36 +34,6 @@ const char kImageWithoutModuleLine[] =
     "[Modules]\r\n"
     "FILE extra\\x.dll x.dll 10 10 1/2/2001 1:05:00 none\r\n";
 
-// "Z:\..." for a path of the machine, as Wine sees it.
-std::string WinePath(const std::string& unixPath) {
-    std::string path = "Z:" + unixPath;
-    for (char& c : path) {
-        if (c == '/') c = '\\';
-    }
-    if (path.back() != '\\') path += '\\';
-    return path;
-}
-
-std::vector<LoggedRequest> ReadLogFile(const std::string& path) {
-    std::vector<LoggedRequest> requests;
-    const std::string text = [&] {
-        std::string bytes;
-        HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                  nullptr, OPEN_EXISTING, 0, nullptr);
-        if (file == INVALID_HANDLE_VALUE) return bytes;
-        char buffer[16384];
-        DWORD n = 0;
-        while (ReadFile(file, buffer, sizeof buffer, &n, nullptr) && n > 0) bytes.append(buffer, n);
-        CloseHandle(file);
-        return bytes;
-    }();
-    size_t start = 0;
-    for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
-        if (end > start) requests.push_back(httpcontrol::ParseRequestLine(text.substr(start, end - start)));
-    }
-    return requests;
-}
-
 uirobot::WindowFilter OwnBoxes() {
     uirobot::WindowFilter filter;
     filter.processId = GetCurrentProcessId();
@@ -178,11 +148,11 @@ TEST_F(ImageHolderTest, BaseUrlMakesTheNextGetImageFetchAgainAndFetchGoToTheOthe
     const std::string otherRoot = httpcontrol::EnvText("HALVORIN_OTHER_HTTP_ROOT");
     const std::string otherControl = httpcontrol::EnvText("HALVORIN_OTHER_HTTP_CONTROL");
     ASSERT_FALSE(otherAddress.empty() || otherRoot.empty() || otherControl.empty()) << "no second server";
-    const std::string otherLog = WinePath(otherControl) + "requests.jsonl";
+    const std::string otherLog = httpcontrol::WineDirectory(otherControl) + "requests.jsonl";
     DeleteFileA(otherLog.c_str());
     ASSERT_TRUE(Serve("based.txt", "[VERSION 1]\r\n[BASE URL " + otherAddress +
                                        "]\r\n[Patches]\r\nFROM V1 TO V2 p12.rtp 10\r\n"));
-    ASSERT_TRUE(httpcontrol::WriteWholeFile(WinePath(otherRoot) + "based.txt",
+    ASSERT_TRUE(httpcontrol::WriteWholeFile(httpcontrol::WineDirectory(otherRoot) + "based.txt",
                                             "[VERSION 2]\r\n[Patches]\r\nFROM V3 TO V4 p34.rtp 20\r\n"));
 
     UpdateImage* image = &GetImage(holder_, site_, "/based.txt", "", "", "");
@@ -194,12 +164,12 @@ TEST_F(ImageHolderTest, BaseUrlMakesTheNextGetImageFetchAgainAndFetchGoToTheOthe
     // The cached image names the other site now, so it no longer matches the url.
     image = &GetImage(holder_, site_, "/based.txt", "", "", "");
     EXPECT_EQ(2u, GetsOf("/based.txt").size());
-    EXPECT_TRUE(GetsOf(ReadLogFile(otherLog), "/based.txt").empty());
+    EXPECT_TRUE(GetsOf(httpcontrol::ReadRequestLogFile(otherLog), "/based.txt").empty());
 
     // A fetch into the image goes to its own site: the other host.
     FetchImage(*image, "");
     EXPECT_EQ(2u, GetsOf("/based.txt").size());
-    EXPECT_EQ(1u, GetsOf(ReadLogFile(otherLog), "/based.txt").size());
+    EXPECT_EQ(1u, GetsOf(httpcontrol::ReadRequestLogFile(otherLog), "/based.txt").size());
     ASSERT_EQ(1u, image->patchSteps.size());
     EXPECT_EQ(3, image->patchSteps[0].fromVersion);
 }

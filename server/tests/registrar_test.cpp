@@ -12,89 +12,30 @@
 
 #include "common/win_handles.h"
 #include "server/guids.h"
+#include "tests/helpers/registry_dump.h"
+
+using testing_support::DescribeTree;
+using testing_support::DumpRegistry;
+using testing_support::RegistryTree;
+using testing_support::StoredValue;
+using testing_support::Sz;
 
 namespace {
 
 const char kTestRoot[] = "Software\\HalvorinRegistrarTest";
 const std::map<std::string, std::string> kNoReplacements;
 
-struct StoredValue {
-    DWORD type;
-    std::string data;
-    bool operator==(const StoredValue& other) const {
-        return type == other.type && data == other.data;
-    }
-};
-
-std::ostream& operator<<(std::ostream& out, const StoredValue& value) {
-    out << "type " << value.type << " [";
-    for (unsigned char c : value.data) {
-        if (c >= 0x20 && c < 0x7F) {
-            out << c;
-        } else {
-            out << "\\x" << std::hex << static_cast<int>(c) << std::dec;
-        }
-    }
-    return out << "]";
-}
-
-StoredValue Sz(const std::string& text) { return {REG_SZ, text + '\0'}; }
 StoredValue Dword(DWORD number) {
     return {REG_DWORD, std::string(reinterpret_cast<const char*>(&number), sizeof(number))};
 }
 StoredValue Binary(const std::string& bytes) { return {REG_BINARY, bytes}; }
 
-// Every key under a root as "path\of\key" -> its values by name ("" is the default value).
-using RegistryTree = std::map<std::string, std::map<std::string, StoredValue>>;
-
-void DumpKey(HKEY key, const std::string& path, RegistryTree& tree) {
-    auto& values = tree[path];
-    for (DWORD index = 0;; ++index) {
-        char name[16384];
-        DWORD nameLength = sizeof(name);
-        DWORD type = 0;
-        std::vector<BYTE> data(65536);
-        DWORD dataLength = static_cast<DWORD>(data.size());
-        const LONG result =
-            RegEnumValueA(key, index, name, &nameLength, nullptr, &type, data.data(), &dataLength);
-        if (result == ERROR_NO_MORE_ITEMS) break;
-        ASSERT_EQ(result, ERROR_SUCCESS) << path;
-        values[std::string(name, nameLength)] =
-            StoredValue{type, std::string(reinterpret_cast<const char*>(data.data()), dataLength)};
-    }
-    for (DWORD index = 0;; ++index) {
-        char name[256];
-        DWORD nameLength = sizeof(name);
-        const LONG result =
-            RegEnumKeyExA(key, index, name, &nameLength, nullptr, nullptr, nullptr, nullptr);
-        if (result == ERROR_NO_MORE_ITEMS) break;
-        ASSERT_EQ(result, ERROR_SUCCESS) << path;
-        UniqueRegKey child;
-        ASSERT_EQ(RegOpenKeyExA(key, name, 0, KEY_READ, child.receive()), ERROR_SUCCESS);
-        DumpKey(child.get(), path.empty() ? name : path + "\\" + name, tree);
-    }
-}
-
 RegistryTree Dump(const std::string& relative = std::string()) {
-    RegistryTree tree;
     const std::string path = relative.empty() ? kTestRoot : std::string(kTestRoot) + "\\" + relative;
-    UniqueRegKey key;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, key.receive()) == ERROR_SUCCESS) {
-        DumpKey(key.get(), std::string(), tree);
-    }
-    return tree;
+    return DumpRegistry(HKEY_CURRENT_USER, path);
 }
 
-std::string Describe(const RegistryTree& tree) {
-    std::ostringstream out;
-    for (const auto& key : tree) {
-        out << "[" << key.first << "]\n";
-        for (const auto& value : key.second) {
-            out << "  \"" << value.first << "\" = " << value.second << "\n";
-        }
-    }
-    return out.str();
-}
+std::string Describe(const RegistryTree& tree) { return DescribeTree(tree); }
 
 #define EXPECT_TREE(actual, expected)                                                     \
     do {                                                                                  \

@@ -12,9 +12,14 @@
 
 #include "server/guids.h"
 #include "server/tests/server_process.h"
+#include "tests/helpers/registry_dump.h"
 #include "tests/helpers/test_support.h"
 
 using namespace server_testing;
+using testing_support::DescribeTree;
+using testing_support::DumpRegistry;
+using testing_support::RegistryTree;
+using testing_support::Sz;
 
 namespace {
 
@@ -28,75 +33,10 @@ const std::string kInterfaceKey = "Interface\\" HALVORIN_IID_TEXT;
 const char kAutomationMarshaller[] = "{00020424-0000-0000-C000-000000000046}";
 const REGSAM kViews[] = {KEY_WOW64_32KEY, KEY_WOW64_64KEY};
 
-struct StoredValue {
-    DWORD type = REG_NONE;
-    std::string data;
-    bool operator==(const StoredValue& other) const { return type == other.type && data == other.data; }
-};
-
-std::ostream& operator<<(std::ostream& out, const StoredValue& value) {
-    out << "type " << value.type << " [";
-    for (unsigned char c : value.data) {
-        if (c >= 0x20 && c < 0x7F) {
-            out << c;
-        } else {
-            out << "\\x" << std::hex << static_cast<int>(c) << std::dec;
-        }
-    }
-    return out << "]";
-}
-
-StoredValue Sz(const std::string& text) { return {REG_SZ, text + '\0'}; }
-
-// Every key of a subtree by its path below the subtree's root ("" is the root itself),
-// each with its values by name ("" is the default value).
-using RegistryTree = std::map<std::string, std::map<std::string, StoredValue>>;
-
-void DumpKey(HKEY key, const std::string& path, REGSAM view, RegistryTree& tree) {
-    auto& values = tree[path];
-    for (DWORD index = 0;; ++index) {
-        char name[16384];
-        DWORD nameLength = sizeof(name);
-        DWORD type = 0;
-        std::vector<BYTE> data(65536);
-        DWORD dataLength = static_cast<DWORD>(data.size());
-        const LONG result = RegEnumValueA(key, index, name, &nameLength, nullptr, &type, data.data(), &dataLength);
-        if (result != ERROR_SUCCESS) break;
-        values[name] = {type, std::string(reinterpret_cast<const char*>(data.data()), dataLength)};
-    }
-    std::vector<std::string> subkeys;
-    for (DWORD index = 0;; ++index) {
-        char name[256];
-        DWORD nameLength = sizeof(name);
-        if (RegEnumKeyExA(key, index, name, &nameLength, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-        subkeys.push_back(name);
-    }
-    for (const auto& subkey : subkeys) {
-        HKEY child = nullptr;
-        if (RegOpenKeyExA(key, subkey.c_str(), 0, KEY_READ | view, &child) != ERROR_SUCCESS) continue;
-        DumpKey(child, path.empty() ? subkey : path + "\\" + subkey, view, tree);
-        RegCloseKey(child);
-    }
-}
-
 // Empty when the key is not there.
-RegistryTree Dump(const std::string& path, REGSAM view = 0) {
-    RegistryTree tree;
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS) return tree;
-    DumpKey(key, "", view, tree);
-    RegCloseKey(key);
-    return tree;
-}
+RegistryTree Dump(const std::string& path, REGSAM view = 0) { return DumpRegistry(HKEY_CLASSES_ROOT, path, view); }
 
-std::string Describe(const RegistryTree& tree) {
-    std::string text;
-    for (const auto& key : tree) {
-        text += "[" + key.first + "]\n";
-        for (const auto& value : key.second) text += "  " + value.first + " = " + value.second.data.c_str() + "\n";
-    }
-    return text;
-}
+std::string Describe(const RegistryTree& tree) { return DescribeTree(tree); }
 
 // Everything that registration writes, in both views where it matters.
 std::map<std::string, RegistryTree> DumpAll() {

@@ -157,23 +157,52 @@ inline LoggedRequest ParseRequestLine(const std::string& line) {
 }
 
 // Every request logged so far, oldest first.
-inline std::vector<LoggedRequest> ReadRequestLog() {
-    std::vector<LoggedRequest> requests;
-    std::string dir = ControlDir();
-    if (dir.empty()) return requests;
-    HANDLE file = CreateFileA((dir + "requests.jsonl").c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return requests;
+// "Z:\\..." for a directory of the machine, as Wine sees it, with a trailing backslash.
+inline std::string WineDirectory(const std::string& unixPath) {
+    std::string path = "Z:" + unixPath;
+    for (char& c : path) {
+        if (c == '/') c = '\\';
+    }
+    if (path.back() != '\\') path += '\\';
+    return path;
+}
+
+// A whole file that the server may be appending to (or replacing) at the same time.
+inline std::string ReadSharedFile(const std::string& path) {
     std::string text;
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return text;
     char buffer[65536];
     DWORD n = 0;
     while (ReadFile(file, buffer, sizeof buffer, &n, nullptr) && n > 0) text.append(buffer, n);
     CloseHandle(file);
+    return text;
+}
+
+// The complete lines of a log file; a line still being written (no newline yet) is left out.
+inline std::vector<std::string> LogLines(const std::string& path) {
+    std::vector<std::string> lines;
+    const std::string text = ReadSharedFile(path);
     size_t start = 0;
     for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
-        if (end > start) requests.push_back(ParseRequestLine(text.substr(start, end - start)));
+        if (end > start) lines.push_back(text.substr(start, end - start));
     }
-    return requests;  // a line still being written (no newline yet) is left out
+    return lines;
+}
+
+// Every request of a server's requests.jsonl.
+inline std::vector<LoggedRequest> ReadRequestLogFile(const std::string& path) {
+    std::vector<LoggedRequest> requests;
+    for (const std::string& line : LogLines(path)) requests.push_back(ParseRequestLine(line));
+    return requests;
+}
+
+// Every request of the server that with_http_server.sh started for this program.
+inline std::vector<LoggedRequest> ReadRequestLog() {
+    const std::string dir = ControlDir();
+    if (dir.empty()) return {};
+    return ReadRequestLogFile(dir + "requests.jsonl");
 }
 
 // The GET requests of a log for one path, in the order they came.

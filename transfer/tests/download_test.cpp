@@ -34,37 +34,6 @@ using testing_support::FileExists;
 using testing_support::ReadWholeFile;
 using testing_support::WriteWholeFile;
 
-// "Z:\..." for a directory of the machine, as Wine sees it, with a trailing backslash.
-std::string WineDirectory(const std::string& unixPath) {
-    std::string path = "Z:" + unixPath;
-    for (char& c : path) {
-        if (c == '/') c = '\\';
-    }
-    if (path.back() != '\\') path += '\\';
-    return path;
-}
-
-std::string ReadShared(const std::string& path) {
-    std::string bytes;
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return bytes;
-    char buffer[16384];
-    DWORD n = 0;
-    while (ReadFile(file, buffer, sizeof buffer, &n, nullptr) && n > 0) bytes.append(buffer, n);
-    CloseHandle(file);
-    return bytes;
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    size_t start = 0;
-    for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
-        if (end > start) lines.push_back(text.substr(start, end - start));
-    }
-    return lines;
-}
-
 std::vector<LoggedRequest> RangedGets(const std::vector<LoggedRequest>& gets) {
     std::vector<LoggedRequest> ranged;
     for (const LoggedRequest& r : gets) {
@@ -553,7 +522,7 @@ TEST_F(DownloadTest, FullDiskKeepsThePartialFileAndItsRecord) {
     ASSERT_FALSE(smallDisk.empty()) << "run through with_small_disk.sh";
     const std::string data = Serve("full.bin", 300000);
     ImageFileEntry entry = Entry("full.bin", 300000);
-    entry.localPath = WineDirectory(smallDisk) + "full.bin";
+    entry.localPath = httpcontrol::WineDirectory(smallDisk) + "full.bin";
     DeleteFileA(entry.localPath.c_str());
     const std::string text = "There is no more space on disk to store the\r\ndownloaded file " + entry.localPath +
                              ". Please free some space\r\nand retry.";
@@ -583,18 +552,17 @@ TEST_F(DownloadTest, SiteWithPortReachesThatPort) {
     const std::string otherRoot = httpcontrol::EnvText("HALVORIN_OTHER_HTTP_ROOT");
     const std::string otherControl = httpcontrol::EnvText("HALVORIN_OTHER_HTTP_CONTROL");
     ASSERT_FALSE(otherSite.empty() || otherRoot.empty() || otherControl.empty()) << "no second server";
-    const std::string otherLog = WineDirectory(otherControl) + "requests.jsonl";
+    const std::string otherLog = httpcontrol::WineDirectory(otherControl) + "requests.jsonl";
     DeleteFileA(otherLog.c_str());
     const std::string data = TestBytes(30000, 5);
-    ASSERT_TRUE(httpcontrol::WriteWholeFile(WineDirectory(otherRoot) + "port.bin", data));
+    ASSERT_TRUE(httpcontrol::WriteWholeFile(httpcontrol::WineDirectory(otherRoot) + "port.bin", data));
 
     ImageFileEntry entry = Entry("port.bin", 30000);
     entry.site = otherSite;
     ASSERT_TRUE(DownloadFile(context_, entry));
     EXPECT_TRUE(ReadWholeFile(entry.localPath) == data);
     std::vector<LoggedRequest> otherGets;
-    for (const std::string& line : Lines(ReadShared(otherLog))) {
-        const LoggedRequest r = httpcontrol::ParseRequestLine(line);
+    for (const LoggedRequest& r : httpcontrol::ReadRequestLogFile(otherLog)) {
         if (r.path == "/port.bin") otherGets.push_back(r);
     }
     ASSERT_EQ(1u, otherGets.size());
@@ -695,7 +663,7 @@ TEST_F(DownloadTest, FiguresAndStatusInTheSessionLanguage) {
 class NginxDownload : public DownloadTest {};
 
 std::vector<std::string> NginxLog() {
-    return Lines(ReadShared(httpcontrol::ControlDir() + "nginx_requests.jsonl"));
+    return httpcontrol::LogLines(httpcontrol::ControlDir() + "nginx_requests.jsonl");
 }
 
 TEST_F(NginxDownload, ResumeWithCredentials) {
