@@ -18,6 +18,10 @@ wine_session_start() {
 
   # The graphics driver is chosen when the Wine session starts, so the display comes first.
   local socket=/tmp/.X11-unix/X${display#:}
+  # A socket left by a server that died (a reboot, a killed run) answers nothing.
+  if [ -S "$socket" ] && ! python3 -c 'import socket,sys; s=socket.socket(socket.AF_UNIX); s.connect(sys.argv[1])' "$socket" 2>/dev/null; then
+    rm -f "$socket" "/tmp/.X${display#:}-lock"
+  fi
   if [ ! -S "$socket" ]; then
     Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >"$dir/xvfb.log" 2>&1 &
     echo $! >"$dir/xvfb.pid"
