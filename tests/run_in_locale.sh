@@ -9,7 +9,7 @@ if [ -z "${WINEPREFIX:-}" ]; then echo "run_in_locale: no Wine session" >&2; exi
 work=$(mktemp -d /tmp/halvorin-locale.XXXXXX)
 cp -a "$WINEPREFIX" "$work/prefix"
 export WINEPREFIX="$work/prefix" LANG="$locale" LC_ALL="$locale"
-wine "$@"
+"$(dirname "$0")/../scripts/wine-run" "$@"
 status=$?
 wineserver -k 2>/dev/null
 rm -rf "$work"
