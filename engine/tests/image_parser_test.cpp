@@ -1,6 +1,7 @@
 // The update-image parser: the worked example end to end and the rules that are easy to
 // get wrong (sections, directives, abandoned sections, quotes, comments, dates).
 #include <gtest/gtest.h>
+#include "engine/tests/worked_example_image.h"
 
 #include <cstring>
 #include <vector>
@@ -42,20 +43,6 @@ std::vector<std::string> Remotes(const std::vector<ImageFileEntry>& files) {
     for (const auto& f : files) paths.push_back(f.remotePath);
     return paths;
 }
-
-const char kWorkedExample[] =
-    "' image for the demo application\r\n"
-    "[VERSION 7]\r\n"
-    "[Patches]\r\n"
-    "FROM V5 TO V6 patches\\p56.rtp 1200\r\n"
-    "FROM V6 TO V7 patches\\p67.rtp 900\r\n"
-    "[Mandatory]\r\n"
-    "DELETE FILE old\\readme.txt\r\n"
-    "[BASE URL otherhost]\r\n"
-    "FILE bin\\app.exe app.exe 960 480 12/31/99 11:59:59PM [exec] 07A1B2C3D4\r\n"
-    "[Modules]\r\n"
-    "MODULE Tools Handy tools\r\n"
-    "FILE tools\\t.exe tools/t.exe 1000 800 1/2/2001 1:05:00 none\r\n";
 
 }  // namespace
 

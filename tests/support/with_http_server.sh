@@ -33,6 +33,7 @@ shift
 [ $# -ge 1 ] || usage
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+. "$here/site_wrapper.sh"
 python=${PYTHON:-python3}
 mkdir -p "$root" "$control" || exit 125
 root=$(cd "$root" && pwd) || exit 125
@@ -45,15 +46,7 @@ rm -f "$ready"
 server=$!
 
 stop_server() {
-  if [ -n "${server:-}" ] && kill -0 "$server" 2>/dev/null; then
-    kill -TERM "$server" 2>/dev/null
-    for _ in $(seq 100); do
-      kill -0 "$server" 2>/dev/null || break
-      sleep 0.05
-    done
-    kill -KILL "$server" 2>/dev/null
-  fi
-  [ -n "${server:-}" ] && wait "$server" 2>/dev/null
+  stop_process "${server:-}"
   server=
 }
 trap 'stop_server' EXIT
@@ -74,10 +67,7 @@ if [ ! -f "$ready" ]; then
   exit 125
 fi
 
-export HALVORIN_HTTP_ADDR=$addr HALVORIN_HTTP_PORT=$port
-export HALVORIN_HTTP_ROOT=$root HALVORIN_HTTP_CONTROL=$control
-export HALVORIN_HTTP_ROOT_WIN="Z:${root//\//\\}" HALVORIN_HTTP_CONTROL_WIN="Z:${control//\//\\}"
-"$@"
+run_against_site "$addr" "$port" "$root" "$control" "$@"
 status=$?
 stop_server
 exit $status

@@ -13,6 +13,7 @@
 # sees HALVORIN_HTTP_ADDR, HALVORIN_HTTP_PORT, HALVORIN_HTTP_ROOT, HALVORIN_HTTP_CONTROL,
 # HALVORIN_HTTP_ROOT_WIN and HALVORIN_HTTP_CONTROL_WIN, as with with_http_server.sh.
 set -u
+. "$(dirname "${BASH_SOURCE[0]}")/site_wrapper.sh"
 
 usage() {
   echo "usage: $0 ADDR ROOT [--auth user:password] [--control DIR] [--port N] -- command [args...]" >&2
@@ -46,15 +47,7 @@ control=$(cd "$control" && pwd)
 work=$(mktemp -d /tmp/with_nginx.XXXXXX) || exit 125
 master=
 cleanup() {
-  if [ -n "$master" ] && kill -0 "$master" 2>/dev/null; then
-    kill -TERM "$master" 2>/dev/null  # fast shutdown; workers follow their master
-    for _ in $(seq 100); do
-      kill -0 "$master" 2>/dev/null || break
-      sleep 0.05
-    done
-    kill -KILL "$master" 2>/dev/null
-  fi
-  [ -n "$master" ] && wait "$master" 2>/dev/null
+  stop_process "$master"  # fast shutdown; workers follow their master
   master=
   rm -rf "$work"
 }
@@ -125,10 +118,7 @@ if [ -z "$up" ]; then
   exit 125
 fi
 
-export HALVORIN_HTTP_ADDR=$addr HALVORIN_HTTP_PORT=$port
-export HALVORIN_HTTP_ROOT=$root HALVORIN_HTTP_CONTROL=$control
-export HALVORIN_HTTP_ROOT_WIN="Z:${root//\//\\}" HALVORIN_HTTP_CONTROL_WIN="Z:${control//\//\\}"
-"$@"
+run_against_site "$addr" "$port" "$root" "$control" "$@"
 status=$?
 cleanup
 exit $status

@@ -1,6 +1,7 @@
 // halvorin-site run as a program: the JSON it prints for images, its exit codes and
 // messages, and the file Ids it computes from real files.
 #include <gtest/gtest.h>
+#include "engine/tests/worked_example_image.h"
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -231,20 +232,6 @@ protected:
     std::string tool_;
     std::string dir_;
 };
-
-const char kWorkedExample[] =
-    "' image for the demo application\r\n"
-    "[VERSION 7]\r\n"
-    "[Patches]\r\n"
-    "FROM V5 TO V6 patches\\p56.rtp 1200\r\n"
-    "FROM V6 TO V7 patches\\p67.rtp 900\r\n"
-    "[Mandatory]\r\n"
-    "DELETE FILE old\\readme.txt\r\n"
-    "[BASE URL otherhost]\r\n"
-    "FILE bin\\app.exe app.exe 960 480 12/31/99 11:59:59PM [exec] 07A1B2C3D4\r\n"
-    "[Modules]\r\n"
-    "MODULE Tools Handy tools\r\n"
-    "FILE tools\\t.exe tools/t.exe 1000 800 1/2/2001 1:05:00 none\r\n";
 
 const std::vector<std::string> kFileKeys = {"site", "userName", "password", "remotePath", "localPath",
                                             "expectedSize", "downloadSize", "flags", "fileId", "timestamp"};
