@@ -1,6 +1,6 @@
 #include "engine/file_identity.h"
 
-#include "engine/file_id.h"
+#include "common/file_id.h"
 
 namespace {
 

@@ -1,27 +1,37 @@
 #include "engine/image_holder.h"
 
-#include <windows.h>
-#include <wininet.h>
-
-#include <cstdio>
 #include <vector>
 
-#include "common/win_handles.h"
+#include "common/diagnostics.h"
+#include "common/resource_ids.h"
 #include "engine/image_parser.h"
-#include "server/resources/resource_ids.h"
-#include "transfer/message_texts.h"
-#include "transfer/site_connection.h"
+#include "transfer/http_get.h"
 
 namespace {
 
-constexpr DWORD kImageBufferSize = 65536;  // at most 65,535 bytes of text and a zero
-constexpr DWORD kImageRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE;
+// The image text in memory: at most kImageReadLimit bytes, the rest of a longer answer
+// is not read.
+class TextSink : public HttpSink {
+public:
+    bool Begin(uint64_t* resumeAt) override {
+        *resumeAt = 0;
+        return true;
+    }
+    void Started(uint64_t) override {}
+    size_t PieceSize() const override { return kImageReadLimit - text_.size(); }
+    Next Take(const char* data, size_t size) override {
+        text_.insert(text_.end(), data, data + size);
+        return text_.size() < kImageReadLimit ? Next::kGoOn : Next::kEnough;
+    }
+    // A cut image could lack its last sections, or end inside a line: it is not parsed.
+    bool ResumesCutAnswers() const override { return false; }
+    void Resuming(uint64_t, uint64_t, unsigned) override {}
 
-void ShowFetchFailure(unsigned code, const std::string& text) {
-    char caption[32];
-    snprintf(caption, sizeof caption, "Error %u", code);
-    MessageBoxA(nullptr, text.c_str(), caption, MB_ICONERROR);
-}
+    std::vector<char>& text() { return text_; }
+
+private:
+    std::vector<char> text_;
+};
 
 std::unique_ptr<UpdateImage> NewImage(const std::string& site, const std::string& imagePath,
                                       const std::string& userName, const std::string& userPassword) {
@@ -32,8 +42,6 @@ std::unique_ptr<UpdateImage> NewImage(const std::string& site, const std::string
     image->password = userPassword;
     return image;
 }
-
-const char* TextOrNone(const std::string& text) { return text.empty() ? nullptr : text.c_str(); }
 
 }  // namespace
 
@@ -49,33 +57,37 @@ UpdateImage& GetImage(ImageHolder& holder, const std::string& site, const std::s
 }
 
 void FetchImage(UpdateImage& image, const std::string& referer) {
-    SiteConnection connection;  // closed after the request
-    if (!connection.Open(image.site, image.userName, image.password)) {
-        const DWORD error = GetLastError();
-        ShowFetchFailure(error, FormatMessageText(IDS_CANNOT_OPEN_SITE, image.site.c_str()));
+    HttpTarget target;
+    target.site = image.site;
+    target.userName = image.userName;
+    target.password = image.password;
+    target.object = image.imagePath;
+    target.referer = referer;
+    target.bypassCache = true;
+    TextSink sink;
+    HttpError error;
+    if (!HttpGet(target, sink, &error)) {
+        // A failed transfer shows a box only: the image keeps what it held, and neither the
+        // log nor the error report hears of it. A cut answer shows nothing, as a failed read.
+        switch (error.step) {
+        case HttpStep::kConnect:
+            ShowFailureBox(CodedFailure(error.code, IDS_CANNOT_OPEN_SITE, image.site));
+            break;
+        case HttpStep::kOpenRequest:
+        case HttpStep::kSendRequest:
+            ShowFailureBox(CodedFailure(error.code, IDS_CANNOT_GET_FILE, image.imagePath, image.site));
+            break;
+        case HttpStep::kStatus:
+            ShowFailureBox(CodedFailure(error.code, IDS_CANNOT_DOWNLOAD, image.imagePath, image.site));
+            break;
+        default:
+            break;
+        }
         return;
     }
-    const char* acceptTypes[] = {"*", nullptr};
-    InternetHandle request(HttpOpenRequestA(connection.get(), "GET", image.imagePath.c_str(), nullptr,
-                                            TextOrNone(referer), acceptTypes, kImageRequestFlags, 0));
-    if (!HttpSendRequestA(request.get(), nullptr, 0, nullptr, 0)) {
-        const DWORD error = GetLastError();
-        ShowFetchFailure(error, FormatMessageText(IDS_CANNOT_GET_FILE, image.imagePath.c_str(), image.site.c_str()));
-        return;
-    }
-    DWORD status = 0;
-    DWORD statusSize = sizeof status;
-    HttpQueryInfoA(request.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &statusSize, nullptr);
-    if (status != 200) {
-        ShowFetchFailure(status, FormatMessageText(IDS_CANNOT_DOWNLOAD, image.imagePath.c_str(), image.site.c_str()));
-        return;
-    }
-    // One read: a synchronous WinInet read waits until the buffer is full or the answer
-    // has ended, so a longer image is cut at 65,535 bytes and parsed that far.
-    std::vector<char> text(kImageBufferSize);
-    DWORD length = 0;
-    if (!InternetReadFile(request.get(), text.data(), kImageBufferSize - 1, &length) || length == 0) return;
-    text[length] = '\0';
+    std::vector<char>& text = sink.text();
+    const size_t length = CompleteImageLength(text.data(), text.size());
+    if (length == 0) return;  // nothing read: the image keeps what it held
     image.mandatoryFiles.clear();
     image.patchSteps.clear();
     image.modules.clear();

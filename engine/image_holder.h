@@ -3,7 +3,7 @@
 #include <memory>
 #include <string>
 
-#include "engine/image_model.h"
+#include "common/image_model.h"
 
 // Owns at most one UpdateImage: created when first needed, destroyed when replaced.
 class ImageHolder {

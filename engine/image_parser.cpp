@@ -235,6 +235,12 @@ private:
 
 }  // namespace
 
+size_t CompleteImageLength(const char* text, size_t length) {
+    if (length < kImageReadLimit) return length;
+    while (length > 0 && text[length - 1] != '\r' && text[length - 1] != '\n') --length;
+    return length;
+}
+
 void ParseImage(UpdateImage& image, char* text, size_t length, ImageParseListener* listener) {
     if (text == nullptr) length = 0;
     BlankCommentsAndTabs(text, length);

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <string>
 
-#include "engine/image_model.h"
+#include "common/image_model.h"
 
 // What the parser passed over or took in a way a publisher may not expect.
 enum class ImageNoteKind {
@@ -28,6 +28,16 @@ public:
     virtual ~ImageParseListener() = default;
     virtual void OnNote(const ImageNote& note) = 0;
 };
+
+// The engine reads the image with a buffer of this many bytes; a longer image is cut there.
+constexpr size_t kImageReadLimit = 65535;
+
+// How much of a read image is parsed: all of it, unless the read filled the whole buffer
+// (kImageReadLimit bytes) and the text does not end with a line end. Then the image was
+// cut inside its last line, which would be parsed as if complete ("DELETE FILE
+// app.exe.bak" cut to "app.exe"), so the text ends after the last CR or LF; 0 when
+// there is none.
+size_t CompleteImageLength(const char* text, size_t length);
 
 // Parses length bytes of text into image. The buffer is writable: comments (from an
 // apostrophe up to the line's LF) and tabs become blanks in it. Nothing outside

@@ -1,15 +1,10 @@
-// Text primitives of the update image, shared with the path helpers and command entries.
+// Text primitives of the update image parser: line patterns, quoted blanks, numbers.
 #pragma once
 #include <cstdint>
 #include <string>
 #include <vector>
 
-// Position of the first occurrence of part in text, comparing after upper-casing the
-// ASCII letters of both; -1 when absent. An empty part is found at 0.
-int FindNoCase(const std::string& text, const std::string& part);
-
-// Removes every leading and trailing blank, tab, CR, LF and double quote.
-std::string TrimImageText(const std::string& text);
+#include "common/text_search.h"
 
 // True when line has the shape of pattern, a keyword and literals with one '$' per field
 // ("FILE $ $ $", "FROM V$ TO V$ $ $"). Keywords match in any case; one-character

@@ -2,7 +2,7 @@
 #pragma once
 #include <string>
 
-#include "engine/image_model.h"
+#include "common/image_model.h"
 
 // For each module in map order: its name, "|", its description, "|".
 std::string BuildModuleListText(const UpdateImage& image);

@@ -1,6 +1,6 @@
 #include "files/paths.h"
 
-#include "engine/image_text.h"
+#include "common/text_search.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "common/win_handles.h"
-#include "server/resources/resource_ids.h"
-#include "transfer/message_texts.h"
+#include "common/resource_ids.h"
+#include "common/message_texts.h"
 
 std::atomic<HWND> progressDialog{nullptr};
 std::atomic<bool> abortRequested{false};

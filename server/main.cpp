@@ -6,7 +6,7 @@
 #include "server/command_line.h"
 #include "server/registration.h"
 #include "server/server_module.h"
-#include "transfer/message_texts.h"
+#include "common/message_texts.h"
 #include "halvorin_idl.h"
 
 namespace {

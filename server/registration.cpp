@@ -9,7 +9,7 @@
 #include "common/com_ptr.h"
 #include "common/win_handles.h"
 #include "server/registrar.h"
-#include "server/resources/resource_ids.h"
+#include "common/resource_ids.h"
 
 namespace {
 

@@ -4,37 +4,25 @@
 #include <wininet.h>
 
 #include <cstdio>
-#include <cstring>
+#include <memory>
 #include <string>
 
+#include "common/file_id.h"
+#include "common/image_time_win.h"
+#include "common/message_texts.h"
+#include "common/resource_ids.h"
 #include "common/win_handles.h"
-#include "engine/file_id.h"
-#include "engine/image_time_win.h"
 #include "files/paths.h"
 #include "files/progress_dialog.h"
 #include "files/system_paths.h"
-#include "server/resources/resource_ids.h"
-#include "transfer/message_texts.h"
+#include "transfer/http_get.h"
 #include "transfer/reg_key_handler.h"
-#include "transfer/site_connection.h"
 
 namespace {
 
-constexpr DWORD kBlockSize = kProgressBlockSize;
+constexpr size_t kBlockSize = kProgressBlockSize;
 constexpr double kFigureUnit = 1024000.0;  // shown figures: "M" of 1,024,000 bytes
 constexpr size_t kRecordLength = 249;      // longest resume record read back
-
-const char* TextOrNone(const std::string& text) { return text.empty() ? nullptr : text.c_str(); }
-
-void ShowFailure(const char* caption, const std::string& text) {
-    MessageBoxA(nullptr, text.c_str(), caption, MB_ICONERROR);
-}
-
-void ShowFailure(unsigned code, const std::string& text) {
-    char caption[32];
-    snprintf(caption, sizeof caption, "Error %u", code);
-    ShowFailure(caption, text);
-}
 
 std::string Figures(int textId, double done, double total) {
     return FormatMessageText(textId, done / kFigureUnit, total / kFigureUnit);
@@ -42,185 +30,198 @@ std::string Figures(int textId, double done, double total) {
 
 bool IsDiskFull(DWORD error) { return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL; }
 
-// Cases B to D: the request for the file failed; texts name the remote path and the site.
-bool FailRequest(EngineContext& context, const ImageFileEntry& request, unsigned code, int textId,
-                 const char* reportFormat, const char* logFormat) {
-    const char* remotePath = request.remotePath.c_str();
-    const char* site = request.site.c_str();
-    ShowFailure(code, FormatMessageText(textId, remotePath, site));
-    context.errorReport.AddFormatted(reportFormat, remotePath, site);
-    context.WriteLog(logFormat, remotePath, site);
-    return false;
+// Cases A to D, and an answer that stayed short of its declared length after every
+// resumption (told like case D, with the system's error code of the broken connection).
+Failure RequestFailure(const ImageFileEntry& request, const HttpError& error) {
+    Failure failure;
+    switch (error.step) {
+    case HttpStep::kConnect:
+        failure = CodedFailure(error.code, IDS_CANNOT_OPEN_SITE, request.site);
+        failure.reportFormat = "Could not open site %s.";
+        failure.logFormat = "\r\nCould not open site %s.";
+        return failure;
+    case HttpStep::kOpenRequest:
+        failure = CodedFailure(error.code, IDS_CANNOT_GET_FILE, request.remotePath, request.site);
+        failure.reportFormat = "Could not GET file %s from site %s.";
+        failure.logFormat = "\r\nCould not GET file %s from site %s.";
+        return failure;
+    case HttpStep::kSendRequest:
+        failure = CodedFailure(error.code, IDS_CANNOT_SEND_REQUEST, request.remotePath, request.site);
+        failure.reportFormat = "Failed to send GET request for file %s on site %s.";
+        failure.logFormat = "\r\nFailed to send GET request for file %s on site %s.";
+        return failure;
+    case HttpStep::kCut:
+        failure = CodedFailure(error.code, IDS_CANNOT_DOWNLOAD, request.remotePath, request.site);
+        failure.reportFormat = "File %s could not be downloaded from site %s: the connection broke before the end.";
+        failure.logFormat = "\r\nFile %s could not be downloaded from site %s: the connection broke before the end.";
+        return failure;
+    default:
+        failure = CodedFailure(error.code, IDS_CANNOT_DOWNLOAD, request.remotePath, request.site);
+        failure.reportFormat = "File %s could not be downloaded from site %s.";
+        failure.logFormat = "\r\nFile %s could not be downloaded from site %s.";
+        return failure;
+    }
 }
 
-// Case E: the local file cannot be created (or, later, written for another reason than
-// a full disk).
-bool FailLocalFile(EngineContext& context, const ImageFileEntry& request) {
-    const char* path = request.localPath.c_str();
-    ShowFailure("Error", FormatMessageText(IDS_CANNOT_CREATE_ON_DISK, path));
-    context.errorReport.AddFormatted(
+// Case E: the local file cannot be created (or written, for another reason than a full disk).
+Failure LocalFileFailure(const ImageFileEntry& request) {
+    Failure failure;
+    failure.textId = IDS_CANNOT_CREATE_ON_DISK;
+    failure.first = request.localPath;
+    failure.reportFormat =
         "File %s could not be created on disk.\r\nMake sure that no other application is currently\r\n"
-        "locking this file and run scandisk.",
-        path);
-    context.WriteLog("\r\nFile %s could not be created on disk.", path);
-    return false;
+        "locking this file and run scandisk.";
+    failure.logFormat = "\r\nFile %s could not be created on disk.";
+    return failure;
 }
 
 // Case F: the disk filled up while writing; the partial file and its record stay.
-bool FailDiskFull(EngineContext& context, const ImageFileEntry& request) {
+Failure DiskFullFailure(const ImageFileEntry& request) {
     static const char kText[] =
         "There is no more space on disk to store the\r\ndownloaded file %s. Please free some space\r\nand retry.";
-    const char* path = request.localPath.c_str();
-    ShowFailure("Error", FormatMessageText(IDS_DISK_FULL, path));
-    context.errorReport.AddFormatted(kText, path);
-    context.WriteLog(kText, path);
-    return false;
+    Failure failure;
+    failure.textId = IDS_DISK_FULL;
+    failure.first = request.localPath;
+    failure.reportFormat = kText;
+    failure.logFormat = kText;
+    return failure;
 }
 
-// Asks for the answer to go on at offset; returns the position it goes on at, or
-// INVALID_SET_FILE_POINTER when it starts from the beginning.
-//
-// The platform's continuation (InternetSetFilePointer) is not available everywhere:
-// Wine's WinInet always refuses it. Then the rest is asked of the server directly, with
-// a second request for the same object carrying a Range header; a 206 answer whose
-// Content-Range starts at the offset takes the place of the first answer. Anything else
-// counts as the platform's refusal and the first answer is read from its start.
-DWORD ContinueAnswerAt(HINTERNET connection, const ImageFileEntry& request, const char* referer,
-                       InternetHandle& answer, DWORD offset) {
-    const DWORD position = InternetSetFilePointer(answer.get(), static_cast<LONG>(offset), nullptr, FILE_BEGIN, 0);
-    if (position != INVALID_SET_FILE_POINTER) return position;
-
-    const char* acceptTypes[] = {"*", nullptr};
-    InternetHandle ranged(HttpOpenRequestA(connection, "GET", request.remotePath.c_str(), nullptr, referer,
-                                           acceptTypes, 0, 0));
-    char header[48];
-    snprintf(header, sizeof header, "Range: bytes=%lu-\r\n", static_cast<unsigned long>(offset));
-    if (!ranged || !HttpSendRequestA(ranged.get(), header, static_cast<DWORD>(strlen(header)), nullptr, 0)) {
-        return INVALID_SET_FILE_POINTER;
-    }
-    DWORD status = 0;
-    DWORD size = sizeof status;
-    HttpQueryInfoA(ranged.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr);
-    char range[128] = "";
-    size = sizeof range;
-    if (status != 206 || !HttpQueryInfoA(ranged.get(), HTTP_QUERY_CONTENT_RANGE, range, &size, nullptr)) {
-        return INVALID_SET_FILE_POINTER;
-    }
-    char expected[48];
-    snprintf(expected, sizeof expected, "bytes %lu-", static_cast<unsigned long>(offset));
-    if (strncmp(range, expected, strlen(expected)) != 0) return INVALID_SET_FILE_POINTER;
-    answer = std::move(ranged);  // closes the first answer
-    return offset;
+bool MoveTo(HANDLE file, uint64_t position) {
+    LARGE_INTEGER distance;
+    distance.QuadPart = static_cast<LONGLONG>(position);
+    return SetFilePointerEx(file, distance, nullptr, FILE_BEGIN) != 0;
 }
+
+// The local side of a download: the file, its resume record and the dialog's figures.
+class FileSink : public HttpSink {
+public:
+    FileSink(TransferContext& context, const ImageFileEntry& request) : context_(context), request_(request) {}
+
+    bool Begin(uint64_t* resumeAt) override {
+        const std::string directory = DirectoryOf(request_.localPath);
+        if (!directory.empty()) CreateDirectoryChain(directory);
+        file_.reset(CreateFileA(request_.localPath.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, 0, nullptr));
+        if (!file_) return Fail(LocalFileFailure(request_));
+
+        SetProgressText(IDC_PROGRESS_STATUS,
+                        FormatMessageText(IDS_DOWNLOADING_FILE, FileNameOf(request_.localPath).c_str()).c_str());
+        ResetProgressBar(IDC_PROGRESS_FILE_BAR, request_.downloadSize);
+
+        records_.Create(HKEY_CURRENT_USER, kResumeRecordKey);
+        std::string record = records_.GetProfileStringA(request_.remotePath.c_str(), "");
+        if (record.size() > kRecordLength) record.resize(kRecordLength);
+        LARGE_INTEGER size;
+        uint64_t present = GetFileSizeEx(file_.get(), &size) ? static_cast<uint64_t>(size.QuadPart) : 0;
+        // Another file than the one the record names, or a file that cannot be a part of
+        // this one, is fetched anew.
+        if ((!record.empty() && !FileIdsMatch(record, request_.fileId)) || present >= request_.downloadSize) {
+            MoveTo(file_.get(), 0);
+            SetEndOfFile(file_.get());
+            present = 0;
+        }
+        *resumeAt = present;
+        return true;
+    }
+
+    void Started(uint64_t position) override {
+        // Refused: the answer is written over the file from its start, which is not cut.
+        if (position != 0) {
+            MoveTo(file_.get(), position);
+            SetEndOfFile(file_.get());
+            received_ = position;
+            context_.bytesDone += static_cast<uint32_t>(position);  // the phase counter is 32 bits wide
+            SetProgressBarPosition(IDC_PROGRESS_FILE_BAR, static_cast<uint32_t>(position / kBlockSize));
+            SetProgressBarPosition(IDC_PROGRESS_TOTAL_BAR, context_.bytesDone / kBlockSize);
+            SetProgressText(IDC_PROGRESS_FILE_FIGURES,
+                            Figures(IDS_FIGURES_RESUMING, static_cast<double>(position), request_.downloadSize).c_str());
+            SetProgressText(IDC_PROGRESS_TOTAL_FIGURES,
+                            Figures(IDS_FIGURES, context_.bytesDone, context_.bytesTotal).c_str());
+        }
+        records_.WriteProfileStringA(request_.remotePath.c_str(), request_.fileId.c_str());
+    }
+
+    size_t PieceSize() const override { return kBlockSize; }
+
+    Next Take(const char* data, size_t size) override {
+        received_ += size;
+        context_.bytesDone += static_cast<uint32_t>(size);
+        StepProgressBar(IDC_PROGRESS_FILE_BAR);
+        SetProgressText(IDC_PROGRESS_FILE_FIGURES,
+                        Figures(IDS_FIGURES, static_cast<double>(received_), request_.downloadSize).c_str());
+        StepProgressBar(IDC_PROGRESS_TOTAL_BAR);
+        SetProgressText(IDC_PROGRESS_TOTAL_FIGURES, Figures(IDS_FIGURES, context_.bytesDone, context_.bytesTotal).c_str());
+        // A write that fails ends the transfer at once: going on would leave a hole in the
+        // file, and the file as it stands is the right start for a later resume.
+        DWORD written = 0;
+        if (!WriteFile(file_.get(), data, static_cast<DWORD>(size), &written, nullptr)) {
+            Fail(IsDiskFull(GetLastError()) ? DiskFullFailure(request_) : LocalFileFailure(request_));
+            return Next::kStop;
+        }
+        if (written != size) {  // a short write: no room left
+            Fail(DiskFullFailure(request_));
+            return Next::kStop;
+        }
+        if (abortRequested) {
+            context_.WriteLog("\r\nFile %s download aborted.", request_.remotePath.c_str());
+            return Next::kStop;
+        }
+        return Next::kGoOn;
+    }
+
+    bool ResumesCutAnswers() const override { return true; }
+
+    void Resuming(uint64_t position, uint64_t total, unsigned attempt) override {
+        context_.WriteLog("\r\nFile %s download interrupted after %llu of %llu bytes; resuming (%u of %u).",
+                          request_.remotePath.c_str(), static_cast<unsigned long long>(position),
+                          static_cast<unsigned long long>(total), attempt, kCutResumeAttempts);
+    }
+
+    // The transfer is complete: the image's time (taken as UTC) on the file, the record gone.
+    void Finish() {
+        const SYSTEMTIME stamp = ToSystemTime(request_.timestamp);
+        FILETIME lastWrite;
+        if (SystemTimeToFileTime(&stamp, &lastWrite)) SetFileTime(file_.get(), nullptr, nullptr, &lastWrite);
+        records_.DeleteValue(request_.remotePath.c_str());
+    }
+
+    void Close() { file_.reset(); }
+    const Failure* failure() const { return failure_.get(); }
+
+private:
+    bool Fail(Failure failure) {
+        failure_ = std::make_unique<Failure>(std::move(failure));
+        return false;
+    }
+
+    TransferContext& context_;
+    const ImageFileEntry& request_;
+    UniqueHandle file_;
+    RegKeyHandler records_;
+    uint64_t received_ = 0;
+    std::unique_ptr<Failure> failure_;  // why the sink stopped; none for a cancel
+};
 
 }  // namespace
 
-bool DownloadFile(EngineContext& context, const ImageFileEntry& request) {
-    const char* remotePath = request.remotePath.c_str();
-    const char* site = request.site.c_str();
-    const char* referer = TextOrNone(context.referer);
-
-    // Declared in the reverse of the closing order: file, request, connection, internet.
-    SiteConnection connection;
-    if (!connection.Open(request.site, request.userName, request.password)) {
-        const DWORD error = GetLastError();
-        ShowFailure(error, FormatMessageText(IDS_CANNOT_OPEN_SITE, site));
-        context.errorReport.AddFormatted("Could not open site %s.", site);
-        context.WriteLog("\r\nCould not open site %s.", site);
-        return false;
-    }
-    const char* acceptTypes[] = {"*", nullptr};
-    InternetHandle answer(HttpOpenRequestA(connection.get(), "GET", remotePath, nullptr, referer, acceptTypes, 0, 0));
-    if (!answer) {
-        return FailRequest(context, request, GetLastError(), IDS_CANNOT_GET_FILE, "Could not GET file %s from site %s.",
-                           "\r\nCould not GET file %s from site %s.");
-    }
-    if (!HttpSendRequestA(answer.get(), nullptr, 0, nullptr, 0)) {
-        return FailRequest(context, request, GetLastError(), IDS_CANNOT_SEND_REQUEST,
-                           "Failed to send GET request for file %s on site %s.",
-                           "\r\nFailed to send GET request for file %s on site %s.");
-    }
-    DWORD status = 0;
-    DWORD statusSize = sizeof status;
-    HttpQueryInfoA(answer.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &statusSize, nullptr);
-    if (status != 200) {
-        return FailRequest(context, request, status, IDS_CANNOT_DOWNLOAD, "File %s could not be downloaded from site %s.",
-                           "\r\nFile %s could not be downloaded from site %s.");
-    }
-
-    const std::string directory = DirectoryOf(request.localPath);
-    if (!directory.empty()) CreateDirectoryChain(directory);
-    UniqueHandle file(CreateFileA(request.localPath.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, 0, nullptr));
-    if (!file) return FailLocalFile(context, request);
-
+bool DownloadFile(TransferContext& context, const ImageFileEntry& request) {
     // The dialog shows the state of the transfer when this call returns, however it ends.
     struct FlushDialogOnReturn {
         ~FlushDialogOnReturn() { FlushProgressDialog(); }
     } flushDialog;
-    SetProgressText(IDC_PROGRESS_STATUS,
-                    FormatMessageText(IDS_DOWNLOADING_FILE, FileNameOf(request.localPath).c_str()).c_str());
-    ResetProgressBar(IDC_PROGRESS_FILE_BAR, request.downloadSize);
 
-    RegKeyHandler records;
-    records.Create(HKEY_CURRENT_USER, kResumeRecordKey);
-    std::string record = records.GetProfileStringA(remotePath, "");
-    if (record.size() > kRecordLength) record.resize(kRecordLength);
-    DWORD size = GetFileSize(file.get(), nullptr);
-    if (size == INVALID_FILE_SIZE) size = 0;
-
-    if ((!record.empty() && !FileIdsMatch(record, request.fileId)) || size >= request.downloadSize) {
-        SetFilePointer(file.get(), 0, nullptr, FILE_BEGIN);
-        SetEndOfFile(file.get());
-        size = 0;
-    }
-
-    uint32_t received = 0;
-    if (size != 0) {
-        const DWORD position = ContinueAnswerAt(connection.get(), request, referer, answer, size);
-        if (position != INVALID_SET_FILE_POINTER) {
-            SetFilePointer(file.get(), static_cast<LONG>(position), nullptr, FILE_BEGIN);
-            SetEndOfFile(file.get());
-            received = position;
-            context.bytesDone += position;
-            SetProgressBarPosition(IDC_PROGRESS_FILE_BAR, position / kBlockSize);
-            SetProgressBarPosition(IDC_PROGRESS_TOTAL_BAR, context.bytesDone / kBlockSize);
-            SetProgressText(IDC_PROGRESS_FILE_FIGURES,
-                            Figures(IDS_FIGURES_RESUMING, position, request.downloadSize).c_str());
-            SetProgressText(IDC_PROGRESS_TOTAL_FIGURES,
-                            Figures(IDS_FIGURES, context.bytesDone, context.bytesTotal).c_str());
-        }
-    }
-
-    records.WriteProfileStringA(remotePath, request.fileId.c_str());
-
-    char block[kBlockSize];
-    for (;;) {
-        DWORD n = 0;
-        // A failed read is not told apart from the end of the data.
-        if (!InternetReadFile(answer.get(), block, kBlockSize, &n) || n == 0) break;
-        received += n;
-        context.bytesDone += n;
-        StepProgressBar(IDC_PROGRESS_FILE_BAR);
-        SetProgressText(IDC_PROGRESS_FILE_FIGURES, Figures(IDS_FIGURES, received, request.downloadSize).c_str());
-        StepProgressBar(IDC_PROGRESS_TOTAL_BAR);
-        SetProgressText(IDC_PROGRESS_TOTAL_FIGURES, Figures(IDS_FIGURES, context.bytesDone, context.bytesTotal).c_str());
-        // A write that fails ends the transfer at once: going on would leave a hole in
-        // the file, and the file as it stands is the right start for a later resume.
-        DWORD written = 0;
-        if (!WriteFile(file.get(), block, n, &written, nullptr)) {
-            const DWORD error = GetLastError();
-            return IsDiskFull(error) ? FailDiskFull(context, request) : FailLocalFile(context, request);
-        }
-        if (written != n) return FailDiskFull(context, request);  // a short write: no room left
-        if (abortRequested) {
-            context.WriteLog("\r\nFile %s download aborted.", remotePath);
-            return false;
-        }
-    }
-
-    const SYSTEMTIME stamp = ToSystemTime(request.timestamp);
-    FILETIME lastWrite;
-    if (SystemTimeToFileTime(&stamp, &lastWrite)) SetFileTime(file.get(), nullptr, nullptr, &lastWrite);
-    records.DeleteValue(remotePath);
-    return true;
+    HttpTarget target;
+    target.site = request.site;
+    target.userName = request.userName;
+    target.password = request.password;
+    target.object = request.remotePath;
+    target.referer = context.referer;
+    FileSink sink(context, request);
+    HttpError error;
+    const bool complete = HttpGet(target, sink, &error);
+    if (complete) sink.Finish();
+    sink.Close();  // before any box: the user may look at the file
+    if (complete) return true;
+    if (error.step != HttpStep::kSink) return context.Report(RequestFailure(request, error));
+    return sink.failure() ? context.Report(*sink.failure()) : false;
 }

@@ -1,8 +1,8 @@
 // One HTTP GET of a file of the update site into a local path, with resume, progress in
 // the process-wide progress dialog, cancel and the image's time stamp.
 #pragma once
-#include "engine/engine_context.h"
-#include "engine/image_model.h"
+#include "common/image_model.h"
+#include "transfer/transfer_context.h"
 
 // Registry key (under HKEY_CURRENT_USER) of the resume records: one REG_SZ value per
 // unfinished transfer, named by the remote path and holding the wanted file Id.
@@ -10,8 +10,10 @@ constexpr char kResumeRecordKey[] = "Software\\Tolbeck\\Halvorin";
 
 // Fetches request.remotePath from request.site into request.localPath, continuing a
 // transfer that an earlier call left unfinished. Advances context.bytesDone. True when
-// the transfer ended without a failure and without a cancel (the final size is not
-// checked: a connection that breaks ends the transfer as if complete). A failure is shown
-// in a message box, added to the error report and logged; a cancel (abortRequested after
-// a block) is only logged, and leaves the partial file and its resume record.
-bool DownloadFile(EngineContext& context, const ImageFileEntry& request);
+// the transfer ended without a failure and without a cancel. An answer whose connection
+// breaks before its declared length is asked for again from where it broke, up to three
+// times; one that stays short is a failure (the final size is not checked otherwise).
+// A failure is shown in a message box, added to the error report and logged; a cancel
+// (abortRequested after a block) is only logged. Both leave the partial file and its
+// resume record.
+bool DownloadFile(TransferContext& context, const ImageFileEntry& request);

@@ -17,11 +17,11 @@
 #include <string>
 
 #include "common/win_handles.h"
-#include "engine/engine_context.h"
+#include "transfer/transfer_context.h"
 #include "files/progress_dialog.h"
-#include "server/resources/resource_ids.h"
+#include "common/resource_ids.h"
 #include "transfer/download.h"
-#include "transfer/message_texts.h"
+#include "common/message_texts.h"
 
 namespace {
 
@@ -80,7 +80,7 @@ int main(int argc, char** argv) {
     double seconds = 0;
     if (mode == "engine" || mode == "nodialog") {
         LoadMessageTexts(GetModuleHandleA(nullptr));
-        EngineContext context;
+        TransferContext context;
         if (mode == "engine" && !OpenProgressDialog()) {
             fprintf(stderr, "download_bench: no progress dialog\n");
             return 1;

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <memory>
 
-#include "engine/image_model.h"
+#include "common/image_model.h"
 #include "engine/image_parser.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "engine/file_id.h"
+#include "common/file_id.h"
 
 namespace {
 

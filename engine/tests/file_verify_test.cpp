@@ -4,7 +4,7 @@
 
 #include "common/win_handles.h"
 #include "engine/engine_context.h"
-#include "engine/file_id.h"
+#include "common/file_id.h"
 #include "engine/file_identity.h"
 #include "tests/helpers/test_support.h"
 

@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "engine/image_holder.h"
-#include "server/resources/resource_ids.h"
+#include "common/resource_ids.h"
 #include "tests/robot/ui_robot.h"
 #include "tests/support/http_control.h"
-#include "transfer/message_texts.h"
+#include "common/message_texts.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <windows.h>
 
 #include "files/progress_dialog.h"
-#include "server/resources/resource_ids.h"
+#include "common/resource_ids.h"
 
 TEST(ProgressDialogWithoutTemplate, OpeningGivesUpAndWritesAreIgnored) {
     ASSERT_EQ(nullptr, FindResourceA(nullptr, MAKEINTRESOURCEA(IDD_PROGRESS), MAKEINTRESOURCEA(5)))

@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "files/progress_dialog.h"
-#include "server/resources/resource_ids.h"
+#include "common/resource_ids.h"
 #include "tests/robot/ui_robot.h"
-#include "transfer/message_texts.h"
+#include "common/message_texts.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <thread>
 #include <vector>
 
-#include "server/error_report.h"
-#include "server/log_writer.h"
+#include "common/error_report.h"
+#include "common/log_writer.h"
 #include "tests/helpers/test_support.h"
 
 using namespace testing_support;

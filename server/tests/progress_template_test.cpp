@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "server/resources/resource_ids.h"
+#include "common/resource_ids.h"
 
 namespace {
 

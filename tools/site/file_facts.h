@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "engine/file_id.h"
+#include "common/file_id.h"
 
 struct FileFacts {
     uint64_t size = 0;

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/file_id.h"
-#include "engine/image_model.h"
+#include "common/file_id.h"
+#include "common/image_model.h"
 #include "engine/image_parser.h"
 #include "tools/site/file_facts.h"
 #include "tools/site/image_json.h"

@@ -2,7 +2,7 @@
 #pragma once
 #include <string>
 
-#include "engine/image_model.h"
+#include "common/image_model.h"
 
 // Appends text as a JSON string literal. Image texts are 8-bit: bytes above 0x7F are
 // written as \u00XX (their Latin-1 reading), control characters are escaped.

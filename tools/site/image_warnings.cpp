@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "engine/file_id.h"
+#include "common/file_id.h"
 #include "engine/image_cursor.h"
 #include "engine/image_text.h"
 

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/image_model.h"
+#include "common/image_model.h"
 #include "engine/image_parser.h"
 
 // Turns the parser's notes into messages that name the image's line ("line 12: ...").

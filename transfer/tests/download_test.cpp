@@ -16,15 +16,16 @@
 #include <thread>
 #include <vector>
 
-#include "engine/engine_context.h"
-#include "engine/image_time_win.h"
+#include "transfer/transfer_context.h"
+#include "common/image_time_win.h"
+#include "common/win_handles.h"
 #include "files/progress_dialog.h"
-#include "server/resources/resource_ids.h"
+#include "common/resource_ids.h"
 #include "tests/helpers/test_support.h"
 #include "tests/robot/ui_robot.h"
 #include "tests/support/http_control.h"
 #include "transfer/download.h"
-#include "transfer/message_texts.h"
+#include "common/message_texts.h"
 
 namespace {
 
@@ -259,7 +260,7 @@ protected:
 
     testing_support::ScratchDirectory scratch_{"download"};
     std::string site_;
-    EngineContext context_;
+    TransferContext context_;
     std::vector<std::string> records_;
 };
 
@@ -438,21 +439,106 @@ TEST_F(DownloadTest, ServerThatIgnoresTheRangeGivesTheWholeFile) {
     EXPECT_EQ(200, ranged[0].status);
 }
 
-// As designed, a broken connection is not told apart from the end of the data.
-TEST_F(DownloadTest, CutConnectionEndsAsSuccessWithAShortFile) {
-    const std::string data = Serve("cut.bin", 50000);
-    ASSERT_TRUE(httpcontrol::WriteRules(R"({"paths": {"/cut.bin": {"cut_after": 20000}}})"));
-    const ImageFileEntry entry = Entry("cut.bin", 50000);
-    uirobot::BoxWatcher boxes(OwnWindows());
-    EXPECT_TRUE(DownloadFile(context_, entry));
-    EXPECT_TRUE(ReadWholeFile(entry.localPath) == data.substr(0, 20000)) << ReadWholeFile(entry.localPath).size();
+// An answer that declared its length and broke before it is asked for again from where
+// it broke, up to three times; one that keeps breaking is a failure that keeps the part.
+TEST_F(DownloadTest, CutAnswerIsResumedThreeTimesThenFails) {
+    const size_t size = 1024 * 1024;
+    const size_t cut = 100 * 1024;
+    const std::string data = Serve("cut.bin", size);
+    const ImageFileEntry entry = Entry("cut.bin", static_cast<uint32_t>(size));
+    const auto logLine = [](size_t at, unsigned attempt) {
+        return "\r\nFile /cut.bin download interrupted after " + std::to_string(at) + " of 1048576 bytes; resuming (" +
+               std::to_string(attempt) + " of 3).";
+    };
+    // Three answers are cut, the fourth brings the rest.
+    ASSERT_TRUE(httpcontrol::WriteRules(R"({"paths": {"/cut.bin": {"cut_after": 102400, "times": 3}}})"));
+    {
+        uirobot::BoxWatcher boxes(OwnWindows());
+        EXPECT_TRUE(DownloadFile(context_, entry));
+        EXPECT_EQ(0u, boxes.Count());
+    }
+    EXPECT_TRUE(ReadWholeFile(entry.localPath) == data) << ReadWholeFile(entry.localPath).size();
+    EXPECT_EQ(size, context_.bytesDone);
     std::string record;
     EXPECT_FALSE(ReadRecord("/cut.bin", &record));
     ExpectStamped(entry);
-    EXPECT_EQ(0u, boxes.Count());
-    const std::vector<LoggedRequest> gets = GetsOf("/cut.bin");
-    ASSERT_EQ(1u, gets.size());
-    EXPECT_TRUE(gets[0].cut);
+    std::vector<LoggedRequest> gets = GetsOf("/cut.bin");
+    ASSERT_EQ(4u, gets.size());
+    for (size_t i = 1; i < gets.size(); ++i) {
+        EXPECT_EQ("bytes=" + std::to_string(i * cut) + "-", gets[i].range);
+        EXPECT_EQ(206, gets[i].status);
+    }
+    EXPECT_EQ(logLine(cut, 1) + logLine(2 * cut, 2) + logLine(3 * cut, 3), LogText());
+
+    // Every answer is cut: after three resumptions the call fails like a refused file,
+    // keeping the part it has and its record for a later run.
+    httpcontrol::ClearRequestLog();
+    ASSERT_TRUE(httpcontrol::WriteRules(R"({"paths": {"/cut.bin": {"cut_after": 102400}}})"));
+    DeleteFileA(entry.localPath.c_str());
+    DeleteFileA(scratch_.File("engine.log").c_str());
+    uirobot::BoxWatcher boxes(OwnWindows());
+    EXPECT_FALSE(DownloadFile(context_, entry));
+    const uirobot::MessageBoxInfo box = OnlyBox(boxes);
+    EXPECT_EQ(0u, box.caption.find("Error 120")) << box.caption;  // a WinInet code
+    EXPECT_NE("Error 0", box.caption);
+    EXPECT_EQ(FormatMessageText(IDS_CANNOT_DOWNLOAD, "/cut.bin", site_.c_str()), box.text);
+    const std::string text =
+        "File /cut.bin could not be downloaded from site " + site_ + ": the connection broke before the end.";
+    EXPECT_EQ(std::vector<std::string>{text}, context_.errorReport.Texts());
+    EXPECT_EQ(logLine(cut, 1) + logLine(2 * cut, 2) + logLine(3 * cut, 3) + "\r\n" + text, LogText());
+    EXPECT_TRUE(ReadWholeFile(entry.localPath) == data.substr(0, 4 * cut)) << ReadWholeFile(entry.localPath).size();
+    EXPECT_TRUE(ReadRecord("/cut.bin", &record));
+    EXPECT_EQ(entry.fileId, record);
+    EXPECT_EQ(4u, GetsOf("/cut.bin").size());
+}
+
+// An answer without a declared length cannot be told from a complete one.
+TEST_F(DownloadTest, CutAnswerWithoutLengthEndsAsComplete) {
+    const std::string data = Serve("nolength.bin", 50000);
+    ASSERT_TRUE(httpcontrol::WriteRules(R"({"paths": {"/nolength.bin": {"cut_after": 20000, "no_length": true}}})"));
+    const ImageFileEntry entry = Entry("nolength.bin", 50000);
+    EXPECT_TRUE(DownloadFile(context_, entry));
+    EXPECT_TRUE(ReadWholeFile(entry.localPath) == data.substr(0, 20000)) << ReadWholeFile(entry.localPath).size();
+    EXPECT_EQ(1u, GetsOf("/nolength.bin").size());
+}
+
+// A transfer resumed 2 GiB or more into the file goes on at that offset.
+TEST_F(DownloadTest, ResumeBeyondTwoGibibytes) {
+    const uint64_t size = 0x80000000ull + 100000;
+    const uint64_t present = 0x80000000ull + 16384;
+    ASSERT_TRUE(httpcontrol::WriteRules(R"({"paths": {"/huge.bin": {"generate": 2147583648}}})"));
+    const ImageFileEntry entry = Entry("huge.bin", static_cast<uint32_t>(size));
+    {
+        // A sparse partial file: it takes no room on the disk.
+        UniqueHandle file(CreateFileA(entry.localPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        ASSERT_TRUE(file.valid());
+        LARGE_INTEGER end;
+        end.QuadPart = static_cast<LONGLONG>(present);
+        ASSERT_TRUE(SetFilePointerEx(file.get(), end, nullptr, FILE_BEGIN) && SetEndOfFile(file.get()));
+    }
+    ASSERT_TRUE(WriteRecord("/huge.bin", entry.fileId));
+    ASSERT_TRUE(DownloadFile(context_, entry));
+
+    UniqueHandle file(CreateFileA(entry.localPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                                  nullptr));
+    ASSERT_TRUE(file.valid());
+    LARGE_INTEGER length;
+    ASSERT_TRUE(GetFileSizeEx(file.get(), &length));
+    EXPECT_EQ(size, static_cast<uint64_t>(length.QuadPart));
+    LARGE_INTEGER at;
+    at.QuadPart = static_cast<LONGLONG>(present);
+    ASSERT_TRUE(SetFilePointerEx(file.get(), at, nullptr, FILE_BEGIN));
+    std::string tail(static_cast<size_t>(size - present), '\0');
+    DWORD got = 0;
+    ASSERT_TRUE(ReadFile(file.get(), &tail[0], static_cast<DWORD>(tail.size()), &got, nullptr));
+    ASSERT_EQ(tail.size(), got);
+    size_t wrong = 0;
+    for (size_t i = 0; i < tail.size(); ++i) wrong += static_cast<uint8_t>(tail[i]) != (present + i) % 251;
+    EXPECT_EQ(0u, wrong) << "bytes that the generator did not put there";
+    const std::vector<LoggedRequest> ranged = RangedGets(GetsOf("/huge.bin"));
+    ASSERT_EQ(1u, ranged.size());
+    EXPECT_EQ("bytes=" + std::to_string(present) + "-", ranged[0].range);
+    EXPECT_EQ(206, ranged[0].status);
 }
 
 TEST_F(DownloadTest, NotFoundShowsTheStatusAndCreatesNoFile) {

@@ -4,8 +4,8 @@
 
 #include <cstdlib>
 
-#include "server/resources/resource_ids.h"
-#include "transfer/message_texts.h"
+#include "common/resource_ids.h"
+#include "common/message_texts.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "server/error_report.h"
+#include "common/error_report.h"
 
 #include <cstdarg>
 #include <cstdio>

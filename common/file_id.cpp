@@ -1,4 +1,4 @@
-#include "engine/file_id.h"
+#include "common/file_id.h"
 
 #include <array>
 #include <vector>

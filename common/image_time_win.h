@@ -2,7 +2,7 @@
 #pragma once
 #include <windows.h>
 
-#include "engine/image_model.h"
+#include "common/image_model.h"
 
 inline SYSTEMTIME ToSystemTime(const ImageTime& time) {
     SYSTEMTIME system;

@@ -1,4 +1,4 @@
-#include "server/log_writer.h"
+#include "common/log_writer.h"
 
 #include <cstdio>
 

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "common/critical_section.h"
-#include "server/log_writer.h"
+#include "common/log_writer.h"
 
 class ErrorReport {
 public:

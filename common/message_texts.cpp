@@ -1,10 +1,10 @@
-#include "transfer/message_texts.h"
+#include "common/message_texts.h"
 
 #include <cstdarg>
 #include <cstdio>
 #include <vector>
 
-#include "server/resources/resource_ids.h"
+#include "common/resource_ids.h"
 
 namespace {
 
