@@ -157,7 +157,7 @@ INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
         const int height = rect.bottom - rect.top;
         const int left = GetSystemMetrics(SM_CXSCREEN) / 2 - width / 2;
         const int top = GetSystemMetrics(SM_CYSCREEN) / 2 - height / 2;
-        SetWindowPos(dialog, HWND_TOPMOST, left, top, 0, 0, SWP_NOSIZE);
+        SetWindowPos(dialog, HWND_TOP, left, top, 0, 0, SWP_NOSIZE);
         SetDlgItemTextA(dialog, IDC_PROGRESS_FILE_LABEL, MessageText(IDS_LABEL_THIS_FILE).c_str());
         SetDlgItemTextA(dialog, IDC_PROGRESS_TOTAL_LABEL, MessageText(IDS_LABEL_TOTAL).c_str());
         return FALSE;

@@ -7,8 +7,6 @@
 
 namespace {
 
-constexpr DWORD kPollMilliseconds = 100;
-
 bool CanOpenExclusively(const std::string& program) {
     UniqueHandle file(CreateFileA(program.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     return file.valid();
@@ -35,9 +33,8 @@ bool RunAndWait(const std::string& program, const std::string& parameters,
     if (!started || reinterpret_cast<INT_PTR>(info.hInstApp) <= 32) return false;
 
     // Without a process to watch (the shell handed the request on) there is nothing to wait for.
-    DWORD exitCode = 0;
-    while (process.valid() && GetExitCodeProcess(process.get(), &exitCode) && exitCode == STILL_ACTIVE) {
-        Sleep(kPollMilliseconds);
-    }
+    // The handle itself tells when the process has ended: its exit code cannot, since a
+    // program may well end with the code that also means "still active" (259).
+    if (process.valid()) WaitForSingleObject(process.get(), INFINITE);
     return true;
 }

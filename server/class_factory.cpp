@@ -36,10 +36,15 @@ HRESULT STDMETHODCALLTYPE HalvorinClassFactory::CreateInstance(IUnknown* outer, 
 }
 
 HRESULT STDMETHODCALLTYPE HalvorinClassFactory::LockServer(BOOL lock) {
-    if (lock) {
-        server_module::Lock();
-    } else {
+    if (!lock) {
         server_module::Unlock();
+        return S_OK;
+    }
+    // As with a creation: once shutdown has begun the lock would be lost with the server.
+    server_module::Lock();
+    if (server_module::IsStopping()) {
+        server_module::Unlock();
+        return CO_E_SERVER_STOPPING;
     }
     return S_OK;
 }

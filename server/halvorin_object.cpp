@@ -64,10 +64,47 @@ HRESULT STDMETHODCALLTYPE HalvorinObject::GetIDsOfNames(REFIID riid, LPOLESTR* n
 HRESULT STDMETHODCALLTYPE HalvorinObject::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS* parameters,
                                                  VARIANT* result, EXCEPINFO* exception, UINT* argumentError) {
     if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
+    HRESULT outTextResult = S_OK;
+    if (InvokeWithVariantOutText(id, flags, parameters, result, &outTextResult)) return outTextResult;
     const HRESULT hr = LoadTypeInfo();
     if (FAILED(hr)) return hr;
     return DispInvoke(static_cast<IHalvorin*>(this), typeInfo_.Get(), id, flags, parameters, result, exception,
                       argumentError);
+}
+
+// Script hosts pass every variable by reference as a variant (VT_BYREF|VT_VARIANT). For
+// an [out] BSTR that is not the return value (GetModuleList, the list of
+// NewHalvorinNeeded) the type-driven dispatch refuses that form with a type mismatch, so
+// those two calls are made here and the text is stored into the caller's variant. Every
+// other form of call goes through the type description as before.
+bool HalvorinObject::InvokeWithVariantOutText(DISPID id, WORD flags, DISPPARAMS* parameters, VARIANT* result,
+                                              HRESULT* hr) {
+    const DISPID kNewHalvorinNeeded = 7;
+    const DISPID kGetModuleList = 14;
+    if ((id != kNewHalvorinNeeded && id != kGetModuleList) || !(flags & DISPATCH_METHOD) || parameters == nullptr ||
+        parameters->cArgs != 1 || parameters->cNamedArgs != 0 ||
+        V_VT(&parameters->rgvarg[0]) != (VT_BYREF | VT_VARIANT) || V_VARIANTREF(&parameters->rgvarg[0]) == nullptr) {
+        return false;
+    }
+    BSTR text = nullptr;
+    LONG answer = 0;
+    *hr = id == kGetModuleList ? GetModuleList(&text) : NewHalvorinNeeded(&text, &answer);
+    if (FAILED(*hr)) {
+        SysFreeString(text);
+        return true;
+    }
+    VARIANT* target = V_VARIANTREF(&parameters->rgvarg[0]);
+    VariantClear(target);
+    V_VT(target) = VT_BSTR;
+    V_BSTR(target) = text;
+    if (result != nullptr) {
+        VariantInit(result);
+        if (id == kNewHalvorinNeeded) {
+            V_VT(result) = VT_I4;
+            V_I4(result) = answer;
+        }
+    }
+    return true;
 }
 
 EngineContext& HalvorinObject::Context() {

@@ -65,6 +65,9 @@ private:
     EngineContext& Context();
     void CopyPropertiesToContext();
     HRESULT LoadTypeInfo();
+    // True when the call was one of the out-text members called the way scripts call
+    // them, and was made; *hr is then its result.
+    bool InvokeWithVariantOutText(DISPID id, WORD flags, DISPPARAMS* parameters, VARIANT* result, HRESULT* hr);
 
     std::string appID_;
     std::string downloadDirectory_;

@@ -142,7 +142,11 @@ TEST_F(VerifyFileTest, AbsoluteAndSystemPathsAreNotJoined) {
     DeleteFileA(systemFile.c_str());
     EXPECT_NE(std::string::npos, Log().find("\r\n" + std::string(" ") + systemFile + " : OK")) << Log();
 
-    // A directory cannot be opened as a file.
+    // A directory cannot be opened as a file, even where an empty file of that name would
+    // match (size 0 and the Id of no bytes).
     CreateDirectoryA(dir_.File("sub").c_str(), nullptr);
-    EXPECT_FALSE(context_.VerifyFile(Entry("sub", 0, ""), dir_.path()));
+    context_.errorReport.Clear();
+    EXPECT_FALSE(context_.VerifyFile(Entry("sub", 0, "00FFFFFFFF"), dir_.path()));
+    EXPECT_EQ(std::vector<std::string>{"Cannot open file " + dir_.path() + "/sub. The file doesn't exist or is locked."},
+              context_.errorReport.Texts());
 }

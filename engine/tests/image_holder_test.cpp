@@ -287,4 +287,17 @@ TEST_F(ImageHolderTest, OneReadTakesAnImageUpTo65535BytesEvenWhenTheServerTrickl
     EXPECT_EQ(ModuleRemotePath(whole - 1), files[whole - 1].remotePath);
 }
 
+// The line that the 65,535-byte read cuts is dropped whole: read as far as it goes it
+// would name another file ("app.exe" of "app.exe.bak"), which a patch run would delete.
+TEST_F(ImageHolderTest, TheLineCutByTheReadLimitIsDropped) {
+    const std::string cutLine = "DELETE FILE app.exe";
+    std::string text = "[VERSION 1]\r\n[Mandatory]\r\nDELETE FILE keep.txt\r\n";
+    while (text.size() < 65535 - cutLine.size() - 40) text += "' padding comment\r\n";
+    text.resize(65535 - cutLine.size() - 2, ' ');
+    text += "\r\n" + cutLine + ".bak\r\nDELETE FILE after.txt\r\n";
+    ASSERT_TRUE(Serve("cut.txt", text));
+    const UpdateImage& image = GetImage(holder_, site_, "/cut.txt", "", "", "");
+    EXPECT_EQ(std::vector<std::string>{"keep.txt"}, image.deleteFiles);
+}
+
 }  // namespace

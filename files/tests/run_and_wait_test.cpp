@@ -2,6 +2,10 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <atomic>
+#include <memory>
+#include <thread>
+
 #include "files/run_and_wait.h"
 #include "files/system_paths.h"
 #include "tests/helpers/test_support.h"
@@ -16,6 +20,17 @@ TEST(RunAndWait, WaitsForTheProgramToEndInItsDirectory) {
     EXPECT_GE(GetTickCount() - start, 1400u);
     ASSERT_TRUE(FileExists(marker));  // written just before the program ended
     EXPECT_EQ(0, _stricmp(dir.path().c_str(), ReadWholeFile(marker).c_str()));
+}
+
+// 259 is also the value that reads "still active" from a running process's exit code.
+TEST(RunAndWait, AProgramThatEndsWithCode259HasEnded) {
+    auto returned = std::make_shared<std::atomic<bool>>(false);
+    std::thread([returned] {
+        RunAndWait(ChildProgram(), "exit 259", "", SW_HIDE, false);
+        *returned = true;
+    }).detach();  // left behind, should it hang
+    for (int i = 0; i < 500 && !*returned; ++i) Sleep(10);
+    EXPECT_TRUE(*returned) << "RunAndWait still waits for a program that has ended";
 }
 
 TEST(RunAndWait, TheExclusiveOpenTestSkipsAHeldProgram) {

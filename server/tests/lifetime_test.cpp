@@ -254,6 +254,8 @@ TEST(ShutdownMonitorTest, ClientLockKeepsTheServerAndItsReleaseStartsTheIdleTime
     EXPECT_EQ(CO_E_SERVER_STOPPING,
               factory.CreateInstance(nullptr, IID_IHalvorin, reinterpret_cast<void**>(&object)));
     EXPECT_EQ(nullptr, object);
+    // So is a client's lock: taken now, it would be lost with the server.
+    EXPECT_EQ(CO_E_SERVER_STOPPING, factory.LockServer(TRUE));
     EXPECT_EQ(0, server_module::LockCount());
     server_module::Shutdown();
 }

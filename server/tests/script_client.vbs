@@ -104,6 +104,29 @@ Check Err.Number = 0, "the second object writes the shared report"
 Dim fso : Set fso = CreateObject("Scripting.FileSystemObject")
 Check fso.FileExists(WScript.Arguments(0) & "\report2.txt"), "the report file exists"
 Check Not fso.FileExists(WScript.Arguments(0) & "\script.log"), "setting logFile writes nothing yet"
+
+' The out-texts: a script hands its variable over by reference and finds the text in it.
+' Arguments 1 and 2: the test site's address and its root directory.
+Dim image : Set image = fso.CreateTextFile(WScript.Arguments(2) & "\modules.img", True)
+image.Write "[VERSION 7]" & vbCrLf & "[Modules]" & vbCrLf & "MODULE Tools Handy tools" & vbCrLf & _
+    "FILE tools\t.exe tools/t.exe 1000 800 1/2/2001 1:05:00 none" & vbCrLf & "MODULE Extras" & vbCrLf & _
+    "FILE extras\e.dat e.dat 10 10 1/2/2001 1:05:00 none" & vbCrLf
+image.Close
+Dim lister, list, answer
+Set lister = CreateObject("Halvorin.Halvorin")
+Err.Clear : lister.GetModuleList list
+Check Err.Number = E_FAIL, "GetModuleList with a variable fails only for want of appID"
+Err.Clear : answer = lister.NewHalvorinNeeded(list)
+Check Err.Number = E_FAIL, "NewHalvorinNeeded with a variable fails only for want of appID"
+lister.url = WScript.Arguments(1)
+lister.imagePath = "/modules.img"
+lister.appID = "script-modules"
+Err.Clear : lister.GetModuleList list
+Check Err.Number = 0, "GetModuleList takes a script variable"
+Check list = "Extras||Tools|Handy tools|", "the module list arrives in the variable"
+Err.Clear : answer = lister.NewHalvorinNeeded(list)
+Check Err.Number = 445, "NewHalvorinNeeded takes a script variable and reaches the member, not built yet"
+Set lister = Nothing
 On Error GoTo 0
 
 Set other = Nothing

@@ -17,8 +17,6 @@
 namespace {
 
 constexpr int kExitFailure = 2;
-// The engine fetches the image with one read of at most this many bytes.
-constexpr size_t kImageReadLimit = 65535;
 
 const char kUsage[] =
     "usage:\n"
@@ -90,7 +88,9 @@ int Dump(int argc, char** argv) {
     if (length == 0) Warn(path, "the image is empty: the engine reads nothing and keeps what it held");
 
     ImageWarnings warnings(std::string(text.begin(), text.end()));
-    ParseImage(image, text.data(), text.size(), &warnings);
+    const size_t complete = CompleteImageLength(text.data(), text.size());
+    if (complete < text.size()) warnings.NoteDroppedLine(complete);
+    ParseImage(image, text.data(), complete, &warnings);
     warnings.CheckFileIds(image);
     for (const std::string& message : warnings.Messages()) Warn(path, message);
 

@@ -56,6 +56,10 @@ void ImageWarnings::Add(size_t offset, const std::string& message) {
     }
 }
 
+void ImageWarnings::NoteDroppedLine(size_t offset) {
+    Add(offset, "\"" + TrimImageText(text_.substr(offset)) + "\" is cut at the 65535-byte limit inside its line; the engine drops this line");
+}
+
 void ImageWarnings::OnNote(const ImageNote& note) {
     switch (note.kind) {
         case ImageNoteKind::kNoVersionHeader:

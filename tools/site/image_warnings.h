@@ -14,6 +14,10 @@ public:
 
     void OnNote(const ImageNote& note) override;
 
+    // The text from offset on is the unfinished last line of a read that filled the
+    // engine's buffer, which the engine drops.
+    void NoteDroppedLine(size_t offset);
+
     // Adds a message for every file entry whose expected file Id can never match a file.
     void CheckFileIds(const UpdateImage& image);
 

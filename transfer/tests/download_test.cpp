@@ -541,11 +541,40 @@ TEST_F(DownloadTest, ResumeBeyondTwoGibibytes) {
     EXPECT_EQ(206, ranged[0].status);
 }
 
+// Waits for this process's next message box, notes whether it is the window under its own
+// OK button (nothing covers it), and closes it.
+class UncoveredBox {
+public:
+    UncoveredBox() : thread_([this] { Run(); }) {}
+    ~UncoveredBox() { Join(); }
+    void Join() {
+        if (thread_.joinable()) thread_.join();
+    }
+    uirobot::MessageBoxInfo box;
+    bool uncovered = false;
+
+private:
+    void Run() {
+        if (!uirobot::FindMessageBox(OwnWindows(), 10000, &box)) return;
+        RECT button;
+        if (GetWindowRect(GetDlgItem(box.window, IDOK), &button)) {
+            const POINT middle = {(button.left + button.right) / 2, (button.top + button.bottom) / 2};
+            uncovered = GetAncestor(WindowFromPoint(middle), GA_ROOT) == box.window;
+        }
+        uirobot::CloseMessageBox(box.window);
+    }
+    std::thread thread_;
+};
+
+// The box shows over the open progress dialog, which sits at the top of the z-order but
+// not above every other window.
 TEST_F(DownloadTest, NotFoundShowsTheStatusAndCreatesNoFile) {
     const ImageFileEntry entry = Entry("missing.bin", 1000);
-    uirobot::BoxWatcher boxes(OwnWindows());
+    UncoveredBox watcher;
     EXPECT_FALSE(DownloadFile(context_, entry));
-    const uirobot::MessageBoxInfo box = OnlyBox(boxes);
+    watcher.Join();
+    const uirobot::MessageBoxInfo box = watcher.box;
+    EXPECT_TRUE(watcher.uncovered) << "the progress dialog covers the box";
     EXPECT_EQ("Error 404", box.caption);
     EXPECT_EQ(FormatMessageText(IDS_CANNOT_DOWNLOAD, "/missing.bin", site_.c_str()), box.text);
     EXPECT_EQ(0u, box.text.find("File /missing.bin could not be downloaded from site " + site_ + ".\r\n\r\n"));

@@ -373,6 +373,18 @@ TEST_F(SiteTool, WarnsAboutWhatTheEngineWillNotRead) {
     EXPECT_NE(std::string::npos, run.err.find("the image is " + std::to_string(big.size()) +
                                               " bytes: the engine reads only its first 65535 bytes"))
         << run.err;
+
+    // A line that the limit cuts is dropped whole, not read as "DELETE FILE app.exe".
+    std::string cut = "[VERSION 1]\n[Mandatory]\nDELETE FILE first\n";
+    while (cut.size() < 65535 - 60) cut += "' padding comment\n";
+    cut.resize(65535 - 20, ' ');
+    cut += "\nDELETE FILE app.exe.bak\n";
+    run = Tool({"dump", Image("cut.img", cut)});
+    EXPECT_EQ(0, run.exitCode);
+    ASSERT_TRUE(run.jsonValid);
+    ASSERT_EQ(1u, run.json["deleteFiles"].items.size());
+    EXPECT_EQ("first", run.json["deleteFiles"][0].text);
+    EXPECT_NE(std::string::npos, run.err.find(": \"DELETE FILE app.exe\" is cut at the 65535-byte limit")) << run.err;
 }
 
 TEST_F(SiteTool, UsageAndFailuresExitWithTwo) {
