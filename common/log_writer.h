@@ -22,7 +22,27 @@ public:
     void Write(const char* format, ...) HALVORIN_PRINTF(2, 3);
     void WriteV(const char* format, va_list arguments);
 
+    // While a batch lives, the texts that its thread writes gather in memory and reach the
+    // file together, in their order, when the batch ends (and whenever 64 KiB have
+    // gathered): for loops that log a line per file, where opening the file for every line
+    // would cost as much as the work itself. Texts of other threads go to the file at once.
+    class Batch {
+    public:
+        explicit Batch(LogWriter& log);
+        ~Batch();
+        Batch(const Batch&) = delete;
+        Batch& operator=(const Batch&) = delete;
+
+    private:
+        LogWriter& log_;
+        bool owner_;  // false inside another batch of the same writer, which keeps the texts
+    };
+
 private:
-    CriticalSection lock_;  // serialises every write, and guards path_
+    void Append(const char* text, size_t length);  // under lock_
+
+    CriticalSection lock_;  // serialises every write, and guards the members below
     std::string path_;
+    unsigned long batchThread_ = 0;  // the thread whose texts gather, 0: none
+    std::string batched_;
 };

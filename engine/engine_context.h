@@ -2,10 +2,13 @@
 // properties, the log and the error report, shared by every automation object of
 // that application for the life of the server process.
 #pragma once
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "common/image_model.h"
 #include "engine/image_holder.h"
+#include "engine/patch_application.h"
 #include "patchlib/patchw32.h"
 #include "transfer/transfer_context.h"
 
@@ -31,8 +34,26 @@ public:
     // The patch library's entry point, or null when the library could not be loaded.
     PatchApplyEntry applyEntry = nullptr;
 
+    // The patch files being applied for this context, in order.
+    PatchApplications patchApplications;
+
     // True when the file that the entry names (relative paths against baseDirectory)
     // has the expected size and file Id. Logs the outcome; reports a missing, locked
     // or wrongly sized file.
     bool VerifyFile(const ImageFileEntry& entry, const std::string& baseDirectory);
+
+    // The patch decision: 1 when the image offers a patch path from fromV toward toV, when
+    // a mandatory file is out of sync or when a file listed for deletion still exists;
+    // else 0. Runs the "[exec_always]" programs first. Clears the error report and fills
+    // it with what it found.
+    int IsPatchNeeded(int32_t fromV, int32_t toV);
+
+    // Runs, one after another and each to its end, the entries of installList whose flags
+    // hold "[exec]" (any case), then those of alwaysList whose flags hold "[exec_always]",
+    // the latter only when their file can be opened with no sharing at all. Either list
+    // may be null. Each start is logged first; the program is the entry's localPath as
+    // the list holds it, without parameters, in its own directory. A program that cannot
+    // be started is skipped after its log line.
+    void RunCommandEntries(const std::vector<ImageFileEntry>* alwaysList,
+                           const std::vector<ImageFileEntry>* installList);
 };

@@ -9,8 +9,7 @@
 #include "files/system_paths.h"
 
 bool EngineContext::VerifyFile(const ImageFileEntry& entry, const std::string& baseDirectory) {
-    std::string path = ExpandSystemPath(entry.localPath);
-    if (!IsAbsolutePath(path)) path = JoinPath(baseDirectory, entry.localPath);
+    const std::string path = ResolveLocalPath(entry.localPath, baseDirectory);
 
     UniqueHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
     if (!file.valid()) {

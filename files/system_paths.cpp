@@ -14,6 +14,11 @@ std::string ExpandSystemPath(const std::string& path) {
     return ReplaceSystemPrefix(path, systemDirectory);
 }
 
+std::string ResolveLocalPath(const std::string& localPath, const std::string& baseDirectory) {
+    const std::string path = ExpandSystemPath(localPath);
+    return IsAbsolutePath(path) ? path : JoinPath(baseDirectory, path);
+}
+
 void CreateDirectoryChain(const std::string& path) {
     const size_t start = IsAbsolutePath(path) ? 4 : 0;
     for (size_t i = start; i < path.size(); ++i) {

@@ -173,9 +173,11 @@ HRESULT STDMETHODCALLTYPE HalvorinObject::get_processID(LONG* value) {
     return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE HalvorinObject::PatchNeeded(LONG, LONG, LONG*) {
+HRESULT STDMETHODCALLTYPE HalvorinObject::PatchNeeded(LONG fromV, LONG toV, LONG* patchNeeded) {
     if (appID_.empty()) return E_FAIL;
-    return E_NOTIMPL;
+    if (patchNeeded == nullptr) return E_POINTER;
+    *patchNeeded = Context().IsPatchNeeded(fromV, toV) == 1 ? -1 : 0;
+    return S_OK;
 }
 
 HRESULT STDMETHODCALLTYPE HalvorinObject::NewHalvorinNeeded(BSTR*, LONG*) {

@@ -56,6 +56,31 @@ TEST(LogWriter, LongTextsAreCutAtTheBufferNeverOverrun) {
     EXPECT_EQ("\r\n" + fits, ReadWholeFile(dir.File("fits.log")));
 }
 
+// A batch keeps its thread's texts until it ends, or until 64 KiB have gathered; other
+// threads write at once.
+TEST(LogWriter, ABatchWritesItsThreadsTextsTogether) {
+    ScratchDirectory dir("log-batch");
+    LogWriter log;
+    log.SetPath(dir.File("engine.log"));
+    log.Write("\r\nbefore");
+    {
+        LogWriter::Batch batch(log);
+        log.Write("\r\n one : OK");
+        {
+            LogWriter::Batch inner(log);  // nested: the outer batch keeps the texts
+            log.Write("\r\n two : OK");
+        }
+        std::thread([&log] { log.Write("\r\nother thread"); }).join();
+        EXPECT_EQ("\r\nbefore\r\nother thread", ReadWholeFile(dir.File("engine.log")));
+        const std::string line(1000, 'x');
+        for (int i = 0; i < 70; ++i) log.Write("\r\n%s", line.c_str());
+        EXPECT_GE(ReadWholeFile(dir.File("engine.log")).size(), 65536u) << "a full batch is written";
+    }
+    const std::string text = ReadWholeFile(dir.File("engine.log"));
+    EXPECT_EQ(0u, text.find("\r\nbefore\r\nother thread\r\n one : OK\r\n two : OK\r\nxxx"));
+    EXPECT_EQ(8u + 14 + 11 + 11 + 70 * 1002, text.size());
+}
+
 TEST(LogWriter, ManyThreadsGiveWholeTexts) {
     ScratchDirectory dir("log-threads");
     LogWriter log;

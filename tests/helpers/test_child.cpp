@@ -2,6 +2,8 @@
 //   test_child sleep MS [MARKER]      sleeps, then writes its current directory into MARKER
 //   test_child hold FILE EVENT        opens FILE with no sharing, sets the named event, waits to be killed
 //   test_child exit CODE              exits with CODE at once
+//   test_child                        (as a command the engine starts, without arguments)
+//                                     appends one line to runs.log in its current directory
 #include <windows.h>
 
 #include <cstdio>
@@ -9,6 +11,13 @@
 #include <cstring>
 
 int main(int argc, char** argv) {
+    if (argc == 1) {
+        FILE* runs = fopen("runs.log", "ab");
+        if (!runs) return 3;
+        fputs("run\n", runs);
+        fclose(runs);
+        return 0;
+    }
     if (argc >= 3 && strcmp(argv[1], "sleep") == 0) {
         Sleep(static_cast<DWORD>(atoi(argv[2])));
         if (argc >= 4) {

@@ -1,0 +1,191 @@
+// Applying patch files through our patchw32.dll (loaded from beside this program, as the
+// engine loads it): the log texts, the patch file's removal, the order of several
+// applications and the log each application writes to. Patches come from makepatch.exe.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/context_registry.h"
+#include "engine/engine_context.h"
+#include "tests/helpers/test_support.h"
+
+using namespace testing_support;
+
+namespace {
+
+// Bytes that differ from one version to the next, at several places of the file.
+std::string Version(size_t size, int version) {
+    std::string bytes(size, '\0');
+    unsigned x = 12345;
+    for (char& c : bytes) {
+        x = x * 1103515245u + 12345u;
+        c = static_cast<char>(x >> 16);
+    }
+    for (size_t at = 0; at + 64 < size; at += size / 7 + 1) bytes.replace(at, 5, "v" + std::to_string(1000 + version));
+    return bytes;
+}
+
+int Count(const std::string& text, const std::string& part) {
+    int count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+    return count;
+}
+
+class PatchApplicationTest : public ::testing::Test {
+protected:
+    // A patch turning the files (name, version) of the old list into the new versions.
+    std::string MakePatch(const std::string& name, const std::vector<std::string>& files, size_t size, int from,
+                          int to) {
+        const std::string oldDir = work_.File(name + "-old");
+        const std::string newDir = work_.File(name + "-new");
+        CreateDirectoryA(oldDir.c_str(), nullptr);
+        CreateDirectoryA(newDir.c_str(), nullptr);
+        for (const std::string& file : files) {
+            EXPECT_TRUE(WriteWholeFile(oldDir + "\\" + file, Version(size, from)));
+            EXPECT_TRUE(WriteWholeFile(newDir + "\\" + file, Version(size, to)));
+        }
+        const std::string patch = work_.File(name + ".rtp");
+        EXPECT_EQ(0, RunProcess("\"" + ProgramDirectory() + "makepatch.exe\" \"" + oldDir + "\" \"" + newDir + "\" \"" +
+                                patch + "\""));
+        return patch;
+    }
+
+    // An engine context of its own, logging into its own file.
+    EngineContext& Engine(const std::string& name) {
+        EngineContext& engine = FindOrCreateContext(name + std::to_string(GetCurrentProcessId()));
+        engine.log.SetPath(work_.File(name + ".log"));
+        EXPECT_NE(nullptr, engine.applyEntry) << "patchw32.dll beside the test";
+        return engine;
+    }
+
+    // The patch file moved into the application directory, as the patch run downloads it.
+    std::string Deliver(const std::string& patch, const std::string& app, const std::string& name) {
+        const std::string delivered = app + "/" + name;
+        EXPECT_TRUE(CopyFileA(patch.c_str(), delivered.c_str(), FALSE));
+        return delivered;
+    }
+
+    ScratchDirectory work_{"apply"};
+};
+
+TEST_F(PatchApplicationTest, ResultCodeEndsTheLineAndThePatchFileGoes) {
+    EngineContext& engine = Engine("codes");
+    const std::string app = work_.File("app");
+    CreateDirectoryA(app.c_str(), nullptr);
+    const std::string patch = MakePatch("one", {"a.dll"}, 5000, 1, 2);
+    ASSERT_TRUE(WriteWholeFile(app + "\\a.dll", Version(5000, 1)));
+
+    std::string file = Deliver(patch, app, "p12.rtp");
+    ASSERT_TRUE(engine.patchApplications.Start(engine, file));
+    engine.patchApplications.WaitUntilDone();
+    EXPECT_TRUE(ReadWholeFile(app + "\\a.dll") == Version(5000, 2));
+    EXPECT_FALSE(FileExists(file));
+    const std::string commandLine = "\"" + app + "\" \"" + file + "\"";
+    std::string log = ReadWholeFile(work_.File("codes.log"));
+    EXPECT_EQ(0u, log.find("\r\nApplying patch file. Command line: " + commandLine + "\r\nRTP:  Starting patch"))
+        << log;
+    EXPECT_EQ("\r\nRTP:  Patch completed... completed, code=0.", log.substr(log.size() - 45)) << log;
+
+    // Applied once more, the patch finds the wrong version: refused, and still deleted.
+    DeleteFileA(work_.File("codes.log").c_str());
+    ASSERT_TRUE(WriteWholeFile(app + "\\a.dll", Version(5000, 3)));
+    file = Deliver(patch, app, "p12.rtp");
+    ASSERT_TRUE(engine.patchApplications.Start(engine, file));
+    engine.patchApplications.WaitUntilDone();
+    EXPECT_FALSE(FileExists(file));
+    EXPECT_TRUE(ReadWholeFile(app + "\\a.dll") == Version(5000, 3));
+    log = ReadWholeFile(work_.File("codes.log"));
+    EXPECT_NE(std::string::npos, log.find("\r\nRTP:  Patch not applied")) << log;
+    EXPECT_EQ("... completed, code=4.", log.substr(log.size() - 22)) << log;
+
+    // Not a patch at all: the library's complaint continues the command line's line.
+    DeleteFileA(work_.File("codes.log").c_str());
+    file = app + "/junk.rtp";
+    ASSERT_TRUE(WriteWholeFile(file, "not a patch"));
+    ASSERT_TRUE(engine.patchApplications.Start(engine, file));
+    engine.patchApplications.WaitUntilDone();
+    EXPECT_EQ("\r\nApplying patch file. Command line: \"" + app + "\" \"" + file +
+                  "\"RTP:  Invalid patch file!... completed, code=3.",
+              ReadWholeFile(work_.File("codes.log")));
+    EXPECT_FALSE(FileExists(file));
+}
+
+TEST_F(PatchApplicationTest, ApplicationsRunInTheOrderTheyStarted) {
+    EngineContext& engine = Engine("order");
+    const std::string app = work_.File("chain");
+    CreateDirectoryA(app.c_str(), nullptr);
+    // The first patch is large, so its application is still running when the others wait.
+    const size_t size = 8 << 20;
+    const std::string p12 = MakePatch("c12", {"big.dat"}, size, 1, 2);
+    const std::string p23 = MakePatch("c23", {"big.dat"}, size, 2, 3);
+    const std::string p34 = MakePatch("c34", {"big.dat"}, size, 3, 4);
+    ASSERT_TRUE(WriteWholeFile(app + "\\big.dat", Version(size, 1)));
+    const std::string files[] = {Deliver(p12, app, "p12.rtp"), Deliver(p23, app, "p23.rtp"), Deliver(p34, app, "p34.rtp")};
+    for (const std::string& file : files) ASSERT_TRUE(engine.patchApplications.Start(engine, file));
+    engine.patchApplications.WaitUntilDone();
+    EXPECT_EQ(0, engine.patchApplications.Pending());
+    EXPECT_TRUE(ReadWholeFile(app + "\\big.dat") == Version(size, 4)) << "applied out of order";
+    const std::string log = ReadWholeFile(work_.File("order.log"));
+    EXPECT_EQ(3, Count(log, "... completed, code=0.")) << log;
+    EXPECT_LT(log.find("p12.rtp"), log.find("p23.rtp"));
+    EXPECT_LT(log.find("p23.rtp"), log.find("p34.rtp"));
+}
+
+TEST_F(PatchApplicationTest, EachApplicationLogsIntoItsOwnEngine) {
+    EngineContext& first = Engine("first");
+    EngineContext& second = Engine("second");
+    const std::string appA = work_.File("appA");
+    const std::string appB = work_.File("appB");
+    CreateDirectoryA(appA.c_str(), nullptr);
+    CreateDirectoryA(appB.c_str(), nullptr);
+    const std::vector<std::string> three = {"a1.dat", "a2.dat", "a3.dat"};
+    const std::vector<std::string> five = {"b1.dat", "b2.dat", "b3.dat", "b4.dat", "b5.dat"};
+    const size_t size = 4 << 20;
+    const std::string patchA = MakePatch("a", three, size, 1, 2);
+    const std::string patchB = MakePatch("b", five, size, 1, 2);
+    for (const std::string& name : three) ASSERT_TRUE(WriteWholeFile(appA + "\\" + name, Version(size, 1)));
+    for (const std::string& name : five) ASSERT_TRUE(WriteWholeFile(appB + "\\" + name, Version(size, 1)));
+
+    ASSERT_TRUE(first.patchApplications.Start(first, Deliver(patchA, appA, "a.rtp")));
+    ASSERT_TRUE(second.patchApplications.Start(second, Deliver(patchB, appB, "b.rtp")));
+    first.patchApplications.WaitUntilDone();
+    second.patchApplications.WaitUntilDone();
+    const std::string logA = ReadWholeFile(work_.File("first.log"));
+    const std::string logB = ReadWholeFile(work_.File("second.log"));
+    EXPECT_EQ(3, Count(logA, "\r\nRTP:  Starting patch")) << logA;
+    EXPECT_EQ(5, Count(logB, "\r\nRTP:  Starting patch")) << logB;
+    EXPECT_EQ(1, Count(logA, "code=0.")) << logA;
+    EXPECT_EQ(1, Count(logB, "code=0.")) << logB;
+}
+
+}  // namespace
+
+// Without the library there is nothing to apply a path with: the decision looks for none.
+TEST(PatchDecisionWithoutLibrary, NoPathIsSearched) {
+    ScratchDirectory work("nolibrary");
+    EngineContext engine;
+    engine.url = "cached.example";
+    engine.imagePath = "/image.txt";
+    engine.log.SetPath(work.File("engine.log"));
+    // The image is already cached, so the decision fetches nothing.
+    auto image = std::make_unique<UpdateImage>();
+    image->site = engine.url;
+    image->imagePath = engine.imagePath;
+    ImagePatchStep step;
+    step.fromVersion = 1;
+    step.toVersion = 2;
+    image->patchSteps.push_back(step);
+    engine.imageHolder.reset(std::move(image));
+
+    EXPECT_EQ(0, engine.IsPatchNeeded(1, 2));
+    const std::string log = ReadWholeFile(work.File("engine.log"));
+    EXPECT_EQ(0u, log.find("\r\n----IsPatchNeeded:\r\nCheck took ")) << log;
+    EXPECT_TRUE(engine.errorReport.Texts().empty());
+
+    engine.applyEntry = FindOrCreateContext("with-library").applyEntry;
+    ASSERT_NE(nullptr, engine.applyEntry);
+    EXPECT_EQ(1, engine.IsPatchNeeded(1, 2));
+}
