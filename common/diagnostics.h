@@ -7,25 +7,25 @@
 
 #include "common/error_report.h"
 #include "common/log_writer.h"
+#include "common/text_format.h"
 
 struct Failure {
     // Caption "Error %u" with the system or HTTP code, or "Error" when there is none.
     bool hasCode = false;
     unsigned code = 0;
-    // Message text id of the box; the text is formatted with the two arguments.
-    int textId = 0;
-    std::string first;
-    std::string second;
-    // English texts formatted with the same two arguments; null: none.
-    const char* reportFormat = nullptr;
-    const char* logFormat = nullptr;
+    std::string boxText;     // a message text, formatted (FormatMessageText)
+    std::string reportText;  // English, for the error report; empty: none
+    std::string logText;     // for the log; empty: none
+    // When not empty, a second box follows with the caption "Error" and the information
+    // icon: what the user should send to the support.
+    std::string supportText;
 };
 
-// A failure with a code in its caption.
-Failure CodedFailure(unsigned code, int textId, std::string first, std::string second = std::string());
+// A failure with this box text, and a code in its caption when hasCode.
+Failure MakeFailure(std::string boxText, bool hasCode = false, unsigned code = 0);
 
-// Shows the box of the failure only (no owner window, MB_ICONERROR), for callers that
-// keep no report; blocks until the user closes it.
+// Shows the box (or boxes) of the failure only (no owner window, MB_ICONERROR), for
+// callers that keep no report; blocks until the user has closed them.
 void ShowFailureBox(const Failure& failure);
 
 class Diagnostics {

@@ -10,7 +10,6 @@ class ErrorReport {
 public:
     void Clear();
     void Add(const std::string& text);
-    void AddFormatted(const char* format, ...) HALVORIN_PRINTF(2, 3);
     std::vector<std::string> Texts();
 
     // Appends "- text\r\n" for every text to the file. False when it cannot be opened.

@@ -5,9 +5,8 @@
 #include <string>
 
 #include "common/critical_section.h"
+#include "common/text_format.h"
 
-#define HALVORIN_PRINTF(formatIndex, firstArgument) \
-    __attribute__((format(gnu_printf, formatIndex, firstArgument)))
 
 class LogWriter {
 public:

@@ -1,6 +1,7 @@
 // Checking one file entry of the image against the disk.
 #include <windows.h>
 
+#include "common/text_format.h"
 #include "common/win_handles.h"
 #include "engine/engine_context.h"
 #include "common/file_id.h"
@@ -13,15 +14,15 @@ bool EngineContext::VerifyFile(const ImageFileEntry& entry, const std::string& b
 
     UniqueHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
     if (!file.valid()) {
-        errorReport.AddFormatted("Cannot open file %s. The file doesn't exist or is locked.", path.c_str());
+        errorReport.Add(FormatText("Cannot open file %s. The file doesn't exist or is locked.", path.c_str()));
         WriteLog("\r\n %s : file doesn't exist or is locked.", path.c_str());
         return false;
     }
 
     const uint32_t size = GetFileSize(file.get(), nullptr);
     if (size != entry.expectedSize) {
-        errorReport.AddFormatted("File %s has the wrong size. Current size is %u bytes, expected %u bytes.",
-                                 path.c_str(), size, entry.expectedSize);
+        errorReport.Add(FormatText("File %s has the wrong size. Current size is %u bytes, expected %u bytes.",
+                                 path.c_str(), size, entry.expectedSize));
         WriteLog("\r\n %s : wrong size (%u, expected %u).", path.c_str(), size, entry.expectedSize);
         return false;
     }

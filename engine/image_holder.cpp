@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "common/diagnostics.h"
+#include "common/message_texts.h"
 #include "common/resource_ids.h"
 #include "engine/image_parser.h"
 #include "transfer/http_get.h"
@@ -71,14 +72,16 @@ void FetchImage(UpdateImage& image, const std::string& referer) {
         // log nor the error report hears of it. A cut answer shows nothing, as a failed read.
         switch (error.step) {
         case HttpStep::kConnect:
-            ShowFailureBox(CodedFailure(error.code, IDS_CANNOT_OPEN_SITE, image.site));
+            ShowFailureBox(MakeFailure(FormatMessageText(IDS_CANNOT_OPEN_SITE, image.site.c_str()), true, error.code));
             break;
         case HttpStep::kOpenRequest:
         case HttpStep::kSendRequest:
-            ShowFailureBox(CodedFailure(error.code, IDS_CANNOT_GET_FILE, image.imagePath, image.site));
+            ShowFailureBox(MakeFailure(
+                FormatMessageText(IDS_CANNOT_GET_FILE, image.imagePath.c_str(), image.site.c_str()), true, error.code));
             break;
         case HttpStep::kStatus:
-            ShowFailureBox(CodedFailure(error.code, IDS_CANNOT_DOWNLOAD, image.imagePath, image.site));
+            ShowFailureBox(MakeFailure(
+                FormatMessageText(IDS_CANNOT_DOWNLOAD, image.imagePath.c_str(), image.site.c_str()), true, error.code));
             break;
         default:
             break;

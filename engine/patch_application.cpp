@@ -1,7 +1,6 @@
 #include "engine/patch_application.h"
 
 #include <windows.h>
-#include <process.h>
 
 #include "engine/engine_context.h"
 #include "files/paths.h"
@@ -45,9 +44,24 @@ std::string CommandLineFor(const std::string& patchFile) {
     return "\"" + directory + "\" \"" + patchFile + "\"";
 }
 
+// The body of one application thread, with the apply lock held.
+bool ApplyPatchFile(PatchApplyJob& job) {
+    EngineContext& engine = *job.engine;
+    engine.WriteLog("\r\nApplying patch file. Command line: %s", job.commandLine.c_str());
+    uint32_t code = PATCHLIB_ERR_COMMAND_LINE;
+    if (job.applyEntry) {
+        callbackEngine = &engine;
+        code = job.applyEntry(job.commandLine.c_str(), PatchCallback, 1);
+        callbackEngine = nullptr;
+    }
+    engine.WriteLog("... completed, code=%u.", code);
+    DeleteFileA(job.patchFile.c_str());
+    return code == PATCHLIB_OK;
+}
+
 }  // namespace
 
-PatchApplications::PatchApplications() : idle_(CreateEventA(nullptr, TRUE, TRUE, nullptr)) {}
+PatchApplications::PatchApplications() : jobs_(ApplyPatchFile) {}
 
 bool PatchApplications::Start(EngineContext& engine, const std::string& patchFile) {
     auto job = std::make_unique<PatchApplyJob>();
@@ -55,51 +69,9 @@ bool PatchApplications::Start(EngineContext& engine, const std::string& patchFil
     job->patchFile = patchFile;
     job->engine = &engine;
     job->applyEntry = engine.applyEntry;
-    {
-        ScopedLock guard(applyLock_);
-        waiting_.push_back(std::move(job));
-        ++pendingApplications_;
-        ResetEvent(idle_.get());
-    }
-    // Workers are not joined: the handle goes at once.
-    UniqueHandle thread(reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, ApplyPatchFile, this, 0, nullptr)));
-    if (thread) return true;
-
-    ScopedLock guard(applyLock_);
-    std::unique_ptr<PatchApplyJob> dropped = std::move(waiting_.back());
-    waiting_.pop_back();
-    engine.WriteLog("\r\nApplying patch file. Command line: %s... not started.", dropped->commandLine.c_str());
-    DeleteFileA(dropped->patchFile.c_str());
-    if (--pendingApplications_ == 0) SetEvent(idle_.get());
+    std::unique_ptr<PatchApplyJob> notStarted = jobs_.Start(std::move(job));
+    if (!notStarted) return true;
+    engine.WriteLog("\r\nApplying patch file. Command line: %s... not started.", notStarted->commandLine.c_str());
+    DeleteFileA(notStarted->patchFile.c_str());
     return false;
-}
-
-int PatchApplications::Pending() {
-    ScopedLock guard(applyLock_);
-    return pendingApplications_;
-}
-
-void PatchApplications::WaitUntilDone() { WaitForSingleObject(idle_.get(), INFINITE); }
-
-unsigned __stdcall PatchApplications::ApplyPatchFile(void* applications) {
-    static_cast<PatchApplications*>(applications)->ApplyNext();
-    return 0;
-}
-
-void PatchApplications::ApplyNext() {
-    ScopedLock guard(applyLock_);
-    // Every thread was started for one job, so one is waiting.
-    std::unique_ptr<PatchApplyJob> job = std::move(waiting_.front());
-    waiting_.pop_front();
-    EngineContext& engine = *job->engine;
-    engine.WriteLog("\r\nApplying patch file. Command line: %s", job->commandLine.c_str());
-    uint32_t code = PATCHLIB_ERR_COMMAND_LINE;
-    if (job->applyEntry) {
-        callbackEngine = &engine;
-        code = job->applyEntry(job->commandLine.c_str(), PatchCallback, 1);
-        callbackEngine = nullptr;
-    }
-    engine.WriteLog("... completed, code=%u.", code);
-    DeleteFileA(job->patchFile.c_str());
-    if (--pendingApplications_ == 0) SetEvent(idle_.get());
 }

@@ -2,6 +2,7 @@
 // sync, or a file that should be gone.
 #include <windows.h>
 
+#include "common/text_format.h"
 #include "common/win_handles.h"
 #include "engine/engine_context.h"
 #include "engine/image_holder.h"
@@ -21,8 +22,8 @@ int EngineContext::IsPatchNeeded(int32_t fromV, int32_t toV) {
 
     if (fromV != toV && applyEntry) {
         if (ShortestPatchPath(FindPatchPaths(fromV, toV, image.patchSteps))) {
-            errorReport.AddFormatted("Version upgrade from v%u to v%u.", static_cast<unsigned>(fromV),
-                                     static_cast<unsigned>(toV));
+            errorReport.Add(FormatText("Version upgrade from v%u to v%u.", static_cast<unsigned>(fromV),
+                                     static_cast<unsigned>(toV)));
             WriteLog("\r\nFound patch from v%u to v%u", static_cast<unsigned>(fromV), static_cast<unsigned>(toV));
             return 1;
         }

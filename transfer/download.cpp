@@ -30,60 +30,58 @@ std::string Figures(int textId, double done, double total) {
 
 bool IsDiskFull(DWORD error) { return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL; }
 
+// A failure told by a message text with the code in its caption; the report text and
+// the log line (the same text on a line of its own) take the same two arguments.
+Failure CodedFailure(unsigned code, int textId, const char* report, const std::string& first,
+                     const std::string& second = std::string()) {
+    Failure failure = MakeFailure(FormatMessageText(textId, first.c_str(), second.c_str()), true, code);
+    failure.reportText = FormatText(report, first.c_str(), second.c_str());
+    failure.logText = "\r\n" + failure.reportText;
+    return failure;
+}
+
 // Cases A to D, and an answer that stayed short of its declared length after every
 // resumption (told like case D, with the system's error code of the broken connection).
 Failure RequestFailure(const ImageFileEntry& request, const HttpError& error) {
-    Failure failure;
+    const std::string& path = request.remotePath;
+    const std::string& site = request.site;
     switch (error.step) {
     case HttpStep::kConnect:
-        failure = CodedFailure(error.code, IDS_CANNOT_OPEN_SITE, request.site);
-        failure.reportFormat = "Could not open site %s.";
-        failure.logFormat = "\r\nCould not open site %s.";
-        return failure;
+        return CodedFailure(error.code, IDS_CANNOT_OPEN_SITE, "Could not open site %s.", site);
     case HttpStep::kOpenRequest:
-        failure = CodedFailure(error.code, IDS_CANNOT_GET_FILE, request.remotePath, request.site);
-        failure.reportFormat = "Could not GET file %s from site %s.";
-        failure.logFormat = "\r\nCould not GET file %s from site %s.";
-        return failure;
+        return CodedFailure(error.code, IDS_CANNOT_GET_FILE, "Could not GET file %s from site %s.", path, site);
     case HttpStep::kSendRequest:
-        failure = CodedFailure(error.code, IDS_CANNOT_SEND_REQUEST, request.remotePath, request.site);
-        failure.reportFormat = "Failed to send GET request for file %s on site %s.";
-        failure.logFormat = "\r\nFailed to send GET request for file %s on site %s.";
-        return failure;
+        return CodedFailure(error.code, IDS_CANNOT_SEND_REQUEST, "Failed to send GET request for file %s on site %s.",
+                            path, site);
     case HttpStep::kCut:
-        failure = CodedFailure(error.code, IDS_CANNOT_DOWNLOAD, request.remotePath, request.site);
-        failure.reportFormat = "File %s could not be downloaded from site %s: the connection broke before the end.";
-        failure.logFormat = "\r\nFile %s could not be downloaded from site %s: the connection broke before the end.";
-        return failure;
+        return CodedFailure(error.code, IDS_CANNOT_DOWNLOAD,
+                            "File %s could not be downloaded from site %s: the connection broke before the end.", path,
+                            site);
     default:
-        failure = CodedFailure(error.code, IDS_CANNOT_DOWNLOAD, request.remotePath, request.site);
-        failure.reportFormat = "File %s could not be downloaded from site %s.";
-        failure.logFormat = "\r\nFile %s could not be downloaded from site %s.";
-        return failure;
+        return CodedFailure(error.code, IDS_CANNOT_DOWNLOAD, "File %s could not be downloaded from site %s.", path,
+                            site);
     }
 }
 
 // Case E: the local file cannot be created (or written, for another reason than a full disk).
 Failure LocalFileFailure(const ImageFileEntry& request) {
-    Failure failure;
-    failure.textId = IDS_CANNOT_CREATE_ON_DISK;
-    failure.first = request.localPath;
-    failure.reportFormat =
+    const char* path = request.localPath.c_str();
+    Failure failure = MakeFailure(FormatMessageText(IDS_CANNOT_CREATE_ON_DISK, path));
+    failure.reportText = FormatText(
         "File %s could not be created on disk.\r\nMake sure that no other application is currently\r\n"
-        "locking this file and run scandisk.";
-    failure.logFormat = "\r\nFile %s could not be created on disk.";
+        "locking this file and run scandisk.",
+        path);
+    failure.logText = FormatText("\r\nFile %s could not be created on disk.", path);
     return failure;
 }
 
 // Case F: the disk filled up while writing; the partial file and its record stay.
 Failure DiskFullFailure(const ImageFileEntry& request) {
-    static const char kText[] =
-        "There is no more space on disk to store the\r\ndownloaded file %s. Please free some space\r\nand retry.";
-    Failure failure;
-    failure.textId = IDS_DISK_FULL;
-    failure.first = request.localPath;
-    failure.reportFormat = kText;
-    failure.logFormat = kText;
+    const char* path = request.localPath.c_str();
+    Failure failure = MakeFailure(FormatMessageText(IDS_DISK_FULL, path));
+    failure.reportText = FormatText(
+        "There is no more space on disk to store the\r\ndownloaded file %s. Please free some space\r\nand retry.", path);
+    failure.logText = failure.reportText;
     return failure;
 }
 

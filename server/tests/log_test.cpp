@@ -5,6 +5,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/text_format.h"
 #include "common/error_report.h"
 #include "common/log_writer.h"
 #include "tests/helpers/test_support.h"
@@ -127,7 +128,7 @@ TEST(ErrorReport, WritesOneMarkedLinePerTextAndAppends) {
     EXPECT_TRUE(FileExists(file));
     EXPECT_EQ("", ReadWholeFile(file));
 
-    report.AddFormatted("Version upgrade from v%u to v%u.", 1u, 3u);
+    report.Add(FormatText("Version upgrade from v%u to v%u.", 1u, 3u));
     report.Add("File x could not be created on disk.\r\nMake sure that no other application is currently\r\n"
                "locking this file and run scandisk.");
     report.Add("100% done");
@@ -151,7 +152,7 @@ TEST(ErrorReport, ConcurrentChangesAndWritesStayWhole) {
     std::thread filler([&report] {
         for (int i = 0; i < 2000; ++i) {
             if (i % 100 == 0) report.Clear();
-            report.AddFormatted("Mandatory file %d download aborted.", i);
+            report.Add(FormatText("Mandatory file %d download aborted.", i));
         }
     });
     for (int i = 0; i < 50; ++i) report.AppendToFile(dir.File("report.txt"));

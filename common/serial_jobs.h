@@ -1,0 +1,87 @@
+// Work handed to threads that must not overlap and must keep their order: each job gets a
+// thread of its own, but the threads run the jobs one at a time, each taking the oldest job
+// that waits, so the jobs run in the order in which they were started whichever thread
+// gets to run first. The lock is held for a whole job. Counts what is pending and what
+// failed, and lets a caller wait until nothing is pending.
+#pragma once
+#include <windows.h>
+#include <process.h>
+
+#include <deque>
+#include <memory>
+#include <utility>
+
+#include "common/critical_section.h"
+#include "common/win_handles.h"
+
+template <typename Job>
+class SerialJobs {
+public:
+    // The work on one job; false counts as a failure.
+    using Work = bool (*)(Job& job);
+
+    explicit SerialJobs(Work work) : work_(work), idle_(CreateEventA(nullptr, TRUE, TRUE, nullptr)) {}
+    SerialJobs(const SerialJobs&) = delete;
+    SerialJobs& operator=(const SerialJobs&) = delete;
+
+    // Queues the job and starts its thread. Null when started; the job itself, handed
+    // back, when no thread could be started.
+    std::unique_ptr<Job> Start(std::unique_ptr<Job> job) {
+        {
+            ScopedLock guard(lock_);
+            waiting_.push_back(std::move(job));
+            ++pending_;
+            ResetEvent(idle_.get());
+        }
+        // Worker threads are not joined: the handle goes at once.
+        UniqueHandle thread(reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, ThreadMain, this, 0, nullptr)));
+        if (thread) return nullptr;
+        ScopedLock guard(lock_);
+        std::unique_ptr<Job> back = std::move(waiting_.back());
+        waiting_.pop_back();
+        Finished();
+        return back;
+    }
+
+    // Jobs started and not finished yet.
+    int Pending() {
+        ScopedLock guard(lock_);
+        return pending_;
+    }
+
+    // Returns when every job started so far has finished.
+    void WaitUntilDone() { WaitForSingleObject(idle_.get(), INFINITE); }
+
+    // Jobs that failed since the last call.
+    unsigned TakeFailures() {
+        ScopedLock guard(lock_);
+        return std::exchange(failures_, 0u);
+    }
+
+private:
+    static unsigned __stdcall ThreadMain(void* self) {
+        static_cast<SerialJobs*>(self)->RunNext();
+        return 0;
+    }
+
+    void RunNext() {
+        ScopedLock guard(lock_);
+        // Every thread was started for one job, so one is waiting.
+        std::unique_ptr<Job> job = std::move(waiting_.front());
+        waiting_.pop_front();
+        if (!work_(*job)) ++failures_;
+        job.reset();
+        Finished();
+    }
+
+    void Finished() {
+        if (--pending_ == 0) SetEvent(idle_.get());
+    }
+
+    Work work_;
+    CriticalSection lock_;  // held for a whole job; guards the members below
+    std::deque<std::unique_ptr<Job>> waiting_;
+    int pending_ = 0;
+    unsigned failures_ = 0;
+    UniqueHandle idle_;  // set while nothing is pending
+};
