@@ -8,7 +8,8 @@
 #include "patchlib/tree_fs.h"
 
 struct MakeOptions {
-    std::string comment;    // UTF-8, as every name
+    // Texts the library hands to its callback; UTF-8, as every name.
+    std::string comment;
     std::string copyright;
     DeltaOptions delta;
     // Decode every delta again and compare with the new file before the patch is
@@ -34,7 +35,8 @@ struct MakeResult {
 
 // A patch that turns the tree oldTree into newTree: changed files patched, new ones
 // added, missing ones deleted, equal ones left out. Names (UTF-8) match without
-// case, as on Windows (FoldPatchPath); entries come in the order of their folded names. Empty directories are not carried.
+// case, as on Windows (FoldPatchPath); entries come in the order of their folded names.
+// Empty directories are not carried.
 MakeResult MakeTreePatch(TreeFileSystem& oldTree, TreeFileSystem& newTree, const MakeOptions& options,
                          std::vector<uint8_t>* patch);
 

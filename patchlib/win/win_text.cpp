@@ -80,7 +80,8 @@ std::string AnsiFromUtf8(const std::string& utf8) {
     // With a UTF-8 ANSI code page the text already is what the caller reads.
     if (GetACP() == CP_UTF8) return Utf8FromWide(wide);
     const int wideLength = static_cast<int>(wide.size());
-    const int length = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), wideLength, nullptr, 0, "?", nullptr);
+    const int length =
+        WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), wideLength, nullptr, 0, "?", nullptr);
     if (length <= 0) return AsciiOnly(wide);
     std::string ansi(static_cast<size_t>(length), '\0');
     if (WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), wideLength, &ansi[0], length, "?", nullptr) !=

@@ -103,7 +103,8 @@ bool WinTreeFileSystem::WriteNewFile(const std::string& path, const uint8_t* dat
     if (!Full(path, &full)) return false;
     bool ok;
     {
-        UniqueHandle file(CreateFileW(full.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        UniqueHandle file(
+            CreateFileW(full.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file) return false;
         ok = true;
         while (ok && size) {

@@ -53,8 +53,9 @@ int Report(const MakeResult& result, const std::string& oldName, const std::stri
 int Write(const std::string& out, const std::vector<uint8_t>& bytes, const MakeResult& result) {
     if (!WriteOutputFile(out, bytes)) return Fail(kUnwritable, "cannot write " + out);
     PrintText(stdout, "makepatch: " + out + ": " + std::to_string(result.patched) + " patched, " +
-                          std::to_string(result.added) + " added, " + std::to_string(result.deleted) + " deleted, " +
-                          std::to_string(result.unchanged) + " unchanged; " + std::to_string(bytes.size()) + " bytes\n");
+                          std::to_string(result.added) + " added, " + std::to_string(result.deleted) +
+                          " deleted, " + std::to_string(result.unchanged) + " unchanged; " +
+                          std::to_string(bytes.size()) + " bytes\n");
     return kOk;
 }
 
