@@ -18,6 +18,16 @@ void AppendWide(char32_t c, std::wstring* wide) {
     }
 }
 
+// When the system cannot convert: ASCII stays, the rest is shown as '?'.
+std::string AsciiOnly(const std::wstring& wide) {
+    std::string ascii;
+    for (wchar_t c : wide) {
+        if (c >= 0xDC00 && c <= 0xDFFF) continue;  // the second half of a pair already shown
+        ascii.push_back(c < 0x80 ? static_cast<char>(c) : '?');
+    }
+    return ascii;
+}
+
 }  // namespace
 
 bool WideFromUtf8(const std::string& utf8, std::wstring* wide) {
@@ -51,20 +61,6 @@ bool WideFromAnsi(const char* text, std::wstring* wide) {
     wide->pop_back();  // the terminating zero
     return true;
 }
-
-namespace {
-
-// When the system cannot convert: ASCII stays, the rest is shown as '?'.
-std::string AsciiOnly(const std::wstring& wide) {
-    std::string ascii;
-    for (wchar_t c : wide) {
-        if (c >= 0xDC00 && c <= 0xDFFF) continue;  // the second half of a pair already shown
-        ascii.push_back(c < 0x80 ? static_cast<char>(c) : '?');
-    }
-    return ascii;
-}
-
-}  // namespace
 
 std::string AnsiFromUtf8(const std::string& utf8) {
     std::wstring wide;
