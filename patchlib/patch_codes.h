@@ -4,14 +4,15 @@
 #define PATCHLIB_PATCH_CODES_H
 
 /* Callback message ids. The parameter is a zero-terminated text (T), a pointer to a
-   number (N) or null (-). */
+   number (N) or null (-). Texts are UTF-8 inside the portable code; patchw32.dll
+   hands them to its caller in the ANSI code page. */
 #define PATCHLIB_MSG_WARNING_TITLE 1u   /* T */
 #define PATCHLIB_MSG_WARNING_TEXT 2u    /* T */
 #define PATCHLIB_MSG_ERROR_TITLE 3u     /* T: sent before a refusal, with 4 */
 #define PATCHLIB_MSG_ERROR_TEXT 4u      /* T: which file and why */
 #define PATCHLIB_MSG_FILE_PROGRESS 5u   /* N: unsigned 16-bit, 0 .. 0x8000 within the current file */
 #define PATCHLIB_MSG_FILE_COUNT 6u      /* N: signed 32-bit, number of files the patch touches */
-#define PATCHLIB_MSG_FILE_START 7u      /* T: name of the file, as stored in the patch */
+#define PATCHLIB_MSG_FILE_START 7u      /* T: path of the file as stored in the patch ('/' between parts) */
 #define PATCHLIB_MSG_FILE_DONE 8u       /* - */
 #define PATCHLIB_MSG_PROGRESS_TEXT 9u   /* T (not sent) */
 #define PATCHLIB_MSG_HELP_TEXT 10u      /* T (not sent) */

@@ -9,6 +9,7 @@
 #include "patchlib/delta.h"
 #include "patchlib/delta_layout.h"
 #include "patchlib/patch_path.h"
+#include "patchlib/utf8.h"
 #include "patchlib/zlib_stream.h"
 
 namespace {
@@ -41,10 +42,10 @@ bool ReadText(ByteReader& reader, std::string* text) {
     if (!reader.UVar(&length) || length > kMaxPatchText || !reader.Span(static_cast<size_t>(length), &bytes)) {
         return false;
     }
-    // The texts reach the callback as zero-terminated strings.
+    // The texts reach the callback as zero-terminated strings, converted from UTF-8.
     if (memchr(bytes, 0, length)) return false;
     text->assign(reinterpret_cast<const char*>(bytes), static_cast<size_t>(length));
-    return true;
+    return IsValidUtf8(*text);
 }
 
 bool ReadHash(ByteReader& reader, Sha256Digest* hash) {

@@ -33,6 +33,7 @@ struct PatchEntry {
     size_t payloadSize = 0;
 };
 
+// Every text is UTF-8.
 struct PatchContents {
     std::string comment;
     std::string copyright;
@@ -47,13 +48,13 @@ enum class PatchReadStatus {
     kOk,
     kNotAPatch,     // wrong magic, unknown version or flags
     kDamaged,       // the trailer checksum does not match (a damaged or cut-off file)
-    kMalformed,     // lengths, kinds or texts out of bounds
-    kUnsafePath,    // a path could leave the target directory or names a device
+    kMalformed,     // lengths, kinds or texts out of bounds, or a text that is not UTF-8
+    kUnsafePath,    // a path is not UTF-8, could leave the target directory or names a device
     kDuplicatePath, // two records for one file, or a file that is also a directory
 };
 
 // Parses bytes (which must outlive the result: payloads point into them). Checks
 // the trailer first, then every length against what is left, every path with
 // IsSafePatchPath, and that no two records name the same file (ignoring case) and
-// no record names a directory of another.
+// no record names a directory of another. Comment and copyright must be UTF-8.
 PatchReadStatus ReadPatch(const uint8_t* bytes, size_t size, PatchContents* contents);

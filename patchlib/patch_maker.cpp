@@ -8,6 +8,7 @@
 #include "patchlib/patch_format.h"
 #include "patchlib/patch_path.h"
 #include "patchlib/sha256.h"
+#include "patchlib/utf8.h"
 #include "patchlib/zlib_stream.h"
 
 namespace {
@@ -65,6 +66,9 @@ MakeResult Assemble(std::vector<Pending>& pending, const MakeOptions& options, s
     }
     if (options.comment.find('\0') != std::string::npos || options.copyright.find('\0') != std::string::npos) {
         return Fail(MakeStatus::kFailed, "comment or copyright text holds a zero byte");
+    }
+    if (!IsValidUtf8(options.comment) || !IsValidUtf8(options.copyright)) {
+        return Fail(MakeStatus::kFailed, "comment or copyright text is not UTF-8");
     }
     PatchContents contents;
     contents.comment = options.comment;

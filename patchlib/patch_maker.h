@@ -8,6 +8,7 @@
 #include "patchlib/tree_fs.h"
 
 struct MakeOptions {
+    // Texts the library hands to its callback; UTF-8, as every name.
     std::string comment;
     std::string copyright;
     DeltaOptions delta;
@@ -33,8 +34,9 @@ struct MakeResult {
 };
 
 // A patch that turns the tree oldTree into newTree: changed files patched, new ones
-// added, missing ones deleted, equal ones left out. Names match without case, as on
-// Windows; entries come in name order. Empty directories are not carried.
+// added, missing ones deleted, equal ones left out. Names (UTF-8) match without
+// case, as on Windows (FoldPatchPath); entries come in the order of their folded names.
+// Empty directories are not carried.
 MakeResult MakeTreePatch(TreeFileSystem& oldTree, TreeFileSystem& newTree, const MakeOptions& options,
                          std::vector<uint8_t>* patch);
 

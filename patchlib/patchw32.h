@@ -6,9 +6,10 @@
    32-bit arguments on i686:
      commandLine  "DIRECTORY" "PATCH FILE" (two double-quoted texts), or one bare
                   patch-file name relative to the current directory, which is then also
-                  the directory to patch;
+                  the directory to patch; in the system's ANSI code page;
      callback     may be null; called on the caller's thread with the message ids of
-                  patch_codes.h; a null answer stops the application;
+                  patch_codes.h, texts in the ANSI code page ('?' for a character it
+                  lacks); a null answer stops the application;
      flags        reserved; both callers pass 1, any value is accepted.
    Result: PATCHLIB_OK (0) exactly when the patch was applied; otherwise one of the
    PATCHLIB_ERR_ codes and the tree is as it was (see patchlib/FORMAT.md). */

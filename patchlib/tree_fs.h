@@ -1,5 +1,5 @@
-// File operations on one directory tree, addressed by patch paths relative to its
-// root ("a/b.dll"; "" is the root itself). The patch applier and makepatch work only
+// File operations on one directory tree, addressed by patch paths (UTF-8) relative to
+// its root ("a/b.dll"; "" is the root itself). The patch applier and makepatch work only
 // through this, so they run natively (tests, makepatch) and on Windows alike.
 #pragma once
 #include <cstddef>

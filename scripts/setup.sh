@@ -41,4 +41,11 @@ if ! locale -a 2>/dev/null | grep -qi '^fr_FR\.utf8$'; then
   grep -q '^fr_FR.UTF-8 UTF-8' /etc/locale.gen || echo 'fr_FR.UTF-8 UTF-8' >> /etc/locale.gen
   locale-gen >/dev/null
 fi
+# The double-byte tests start one under a Japanese locale; without it generated, Wine
+# reads and writes the Unix file names in code page 932 instead of UTF-8.
+if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf8$'; then
+  sed -i 's/^# *ja_JP.UTF-8 UTF-8/ja_JP.UTF-8 UTF-8/' /etc/locale.gen
+  grep -q '^ja_JP.UTF-8 UTF-8' /etc/locale.gen || echo 'ja_JP.UTF-8 UTF-8' >> /etc/locale.gen
+  locale-gen >/dev/null
+fi
 echo "setup: all tools present"

@@ -9,6 +9,7 @@
 #include "patchlib/patch_format.h"
 #include "patchlib/patch_path.h"
 #include "patchlib/tests/test_data.h"
+#include "patchlib/utf8.h"
 
 namespace {
 
@@ -121,6 +122,7 @@ TEST(PatchFormat, MalformedRecordsBehindAGoodTrailerAreRefused) {
     EXPECT_EQ(patched(10, {0}), PatchReadStatus::kMalformed);                          // bytes left over
     EXPECT_EQ(patched(11, {0x7F}), PatchReadStatus::kMalformed);                       // text beyond the end
     EXPECT_EQ(patched(12, {0}), PatchReadStatus::kMalformed);                          // zero byte in a text
+    EXPECT_EQ(patched(12, {0xE9}), PatchReadStatus::kMalformed);                       // a text not in UTF-8
     EXPECT_EQ(patched(14, {9}), PatchReadStatus::kMalformed);                          // unknown kind
     EXPECT_EQ(patched(15, {0x7F}), PatchReadStatus::kMalformed);                       // path beyond the end
     EXPECT_EQ(patched(15, {0}), PatchReadStatus::kUnsafePath);                         // empty path
@@ -141,7 +143,7 @@ TEST(PatchFormat, NamesThatEscapeOrCollideAreRefused) {
     EXPECT_FALSE(IsSafePatchPath(""));
     EXPECT_FALSE(IsSafePatchPath(std::string(kMaxPatchPathLength + 1, 'a')));
     for (const char* good : {"a", "app.exe", "bin/app.exe", "a b/c d.txt", ".hidden", "a..b", "console.dll",
-                             "com10", "lpt", "x/y/z/w.dat", "\xE9t\xE9.txt"}) {
+                             "com10", "lpt", "x/y/z/w.dat", "\xC3\xA9t\xC3\xA9.txt"}) {
         EXPECT_TRUE(IsSafePatchPath(good)) << good;
     }
 
@@ -154,6 +156,63 @@ TEST(PatchFormat, NamesThatEscapeOrCollideAreRefused) {
     PatchContents siblings;
     siblings.entries = {Entry(EntryKind::kDelete, "a"), Entry(EntryKind::kDelete, "ab/c")};
     EXPECT_EQ(Read(WritePatch(siblings)), PatchReadStatus::kOk);
+}
+
+// Names are UTF-8: anything else is refused, characters compare without case as on
+// NTFS (simple uppercase), and the superscript-digit devices count as devices.
+TEST(PatchNames, Utf8CaseAndDevices) {
+    for (const char* good : {"\xE8\xA1\xA8", "\xE3\x82\xBD\xE3\x83\x95\xE3\x83\x88.dll",  // 表, ソフト.dll
+                             "\xE3\x82\xBD\xE3\x83\x95\xE3\x83\x88/\xE8\xA1\xA8\xE7\xA4\xBA.dat",
+                             "\xF0\x9F\x98\x80.txt", "COM\xE2\x81\xB4", "LPT\xC2\xB9\xC2\xB9"}) {
+        EXPECT_TRUE(IsSafePatchPath(good)) << good;
+    }
+    for (const char* bad : {"\xE9t\xE9.txt",           // Latin-1
+                            "a\xC0\xAF..\xC0\xAF" "b",  // overlong '/'
+                            "\xE0\x80\xAF", "\xF0\x80\x80\xAF", "\xED\xA0\x80.txt", "\xED\xBF\xBF",  // surrogates
+                            "\xF4\x90\x80\x80", "\xF8\x88\x80\x80\x80", "\x80x", "x\xE3\x81", "\xE3\x81x.txt",
+                            "\xC2\x85", "com\xC2\xB9", "LPT\xC2\xB2.txt", "a/Com\xC2\xB3.log", "lpt\xC2\xB3 .x"}) {
+        EXPECT_FALSE(IsSafePatchPath(bad)) << bad;
+        PatchContents contents;
+        contents.entries = {Entry(EntryKind::kDelete, bad)};
+        EXPECT_EQ(Read(WritePatch(contents)), PatchReadStatus::kUnsafePath) << bad;
+    }
+
+    const std::vector<std::pair<const char*, const char*>> same = {
+        {"\xC3\x89.txt", "\xC3\xA9.TXT"},            // É é
+        {"\xCE\xA3.txt", "\xCF\x83.txt"},            // Σ σ
+        {"\xCF\x82.txt", "\xCF\x83.txt"},            // ς σ
+        {"\xD0\x96/a", "\xD0\xB6/A"},                // Ж ж
+        {"\xC5\xBF.txt", "S.txt"},                     // ſ: its uppercase is S
+        {"\xE1\xBE\x80", "\xE1\xBE\x88"}};         // ᾀ ᾈ
+    const std::vector<std::pair<const char*, const char*>> different = {
+        {"\xE3\x82\xA2.txt", "\xE3\x83\x81.txt"},  // ア チ
+        {"\xC3\x9F", "ss"}, {"\xE2\x84\xAA", "k"},   // ß, Kelvin sign
+        {"\xF0\x90\x90\x80", "\xF0\x90\x90\xA8"}};  // outside the BMP, as NTFS
+    for (const auto* pairs : {&same, &different}) {
+        for (const auto& [a, b] : *pairs) {
+            const bool expectSame = pairs == &same;
+            EXPECT_EQ(FoldPatchPath(a) == FoldPatchPath(b), expectSame) << a << " " << b;
+            PatchContents contents;
+            contents.entries = {Entry(EntryKind::kDelete, a), Entry(EntryKind::kDelete, b)};
+            EXPECT_EQ(Read(WritePatch(contents)), expectSame ? PatchReadStatus::kDuplicatePath : PatchReadStatus::kOk)
+                << a << " " << b;
+        }
+    }
+    PatchContents fileAndDirectory;
+    fileAndDirectory.entries = {Entry(EntryKind::kDelete, "\xC3\x89"), Entry(EntryKind::kDelete, "\xC3\xA9/b")};
+    EXPECT_EQ(Read(WritePatch(fileAndDirectory)), PatchReadStatus::kDuplicatePath);
+
+    // Every character: UTF-8 round trip (surrogates refused), and folding twice changes nothing.
+    for (char32_t c = 0; c <= 0x10FFFF; ++c) {
+        std::string text;
+        AppendUtf8(c, &text);
+        size_t at = 0;
+        char32_t back = 0;
+        const bool surrogate = c >= 0xD800 && c <= 0xDFFF;
+        ASSERT_EQ(NextUtf8(text, &at, &back), !surrogate) << std::hex << c;
+        if (!surrogate) ASSERT_TRUE(back == c && at == text.size()) << std::hex << c;
+        ASSERT_EQ(SimpleUppercase(SimpleUppercase(c)), SimpleUppercase(c)) << std::hex << c;
+    }
 }
 
 TEST(PatchCommandLine, AcceptsTheTwoFormsOnly) {

@@ -1,175 +1,18 @@
 // patchw32.dll as its callers use it, under Wine: loaded at run time and bound by
 // name and by ordinal 1, and linked through the import library (ordinal 1, as the
 // install library binds it). Patches come from makepatch.exe, run as a process.
-#include <windows.h>
-
-#include <gtest/gtest.h>
-
-#include <cstdio>
-#include <map>
-#include <string>
-#include <vector>
-
 #include "patchlib/patch_format.h"
-#include "patchlib/patchw32.h"
+#include "patchlib/tests/patchw32_test_support.h"
 #include "patchlib/tests/test_data.h"
 
 namespace {
 
-using Tree = std::map<std::string, std::vector<uint8_t>>;  // "dir/" entries for directories
-
-std::string BinDirectory() {
-    char path[MAX_PATH];
-    const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string text(path, length);
-    return text.substr(0, text.find_last_of("\\/"));
-}
-
-bool WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
-    for (size_t slash = path.find_first_of("\\/", 3); slash != std::string::npos;
-         slash = path.find_first_of("\\/", slash + 1)) {
-        CreateDirectoryA(path.substr(0, slash).c_str(), nullptr);
-    }
-    FILE* file = fopen(path.c_str(), "wb");
-    if (!file) return false;
-    const bool ok = bytes.empty() || fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    return fclose(file) == 0 && ok;
-}
-
-std::vector<uint8_t> ReadBytes(const std::string& path) {
-    std::vector<uint8_t> bytes;
-    FILE* file = fopen(path.c_str(), "rb");
-    if (!file) return bytes;
-    uint8_t buffer[65536];
-    size_t got;
-    while ((got = fread(buffer, 1, sizeof buffer, file)) > 0) bytes.insert(bytes.end(), buffer, buffer + got);
-    fclose(file);
-    return bytes;
-}
-
-void Snapshot(const std::string& root, const std::string& relative, Tree* tree) {
-    WIN32_FIND_DATAA found;
-    HANDLE find = FindFirstFileA((root + (relative.empty() ? "" : "\\" + relative) + "\\*").c_str(), &found);
-    if (find == INVALID_HANDLE_VALUE) return;
-    do {
-        const std::string name = found.cFileName;
-        if (name == "." || name == "..") continue;
-        const std::string child = relative.empty() ? name : relative + "/" + name;
-        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            (*tree)[child + "/"];
-            Snapshot(root, child, tree);
-        } else {
-            (*tree)[child] = ReadBytes(root + "\\" + child);
-        }
-    } while (FindNextFileA(find, &found));
-    FindClose(find);
-}
-
-Tree Snapshot(const std::string& root) {
-    Tree tree;
-    Snapshot(root, "", &tree);
-    return tree;
-}
-
-void WriteTree(const std::string& root, const Tree& tree) {
-    CreateDirectoryA(root.c_str(), nullptr);
-    for (const auto& [name, bytes] : tree) {
-        std::string path = root + "\\" + name;
-        if (name.back() == '/') {
-            CreateDirectoryA(path.c_str(), nullptr);
-        } else {
-            ASSERT_TRUE(WriteBytes(path, bytes)) << path;
-        }
-    }
-}
-
-void RemoveTree(const std::string& root) {
-    Tree tree = Snapshot(root);
-    for (auto it = tree.rbegin(); it != tree.rend(); ++it) {
-        std::string path = root + "\\" + it->first;
-        if (it->first.back() == '/') {
-            RemoveDirectoryA(path.substr(0, path.size() - 1).c_str());
-        } else {
-            SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-            DeleteFileA(path.c_str());
-        }
-    }
-    RemoveDirectoryA(root.c_str());
-}
-
-// Runs makepatch.exe; its exit code.
-DWORD RunMakepatch(const std::string& arguments) {
-    std::string command = "\"" + BinDirectory() + "\\makepatch.exe\" " + arguments;
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
-    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
-                        &process)) {
-        return 999;
-    }
-    WaitForSingleObject(process.hProcess, 120000);
-    DWORD code = 998;
-    GetExitCodeProcess(process.hProcess, &code);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return code;
-}
-
-// What the callback saw, and when it says stop.
-struct Message {
-    uint32_t id;
-    std::string text;
-    long number;
-};
-std::vector<Message> g_messages;
-uint32_t g_stopAtId = 0;  // answer null to the g_stopAtCount-th message with this id; 0: never
-int g_stopAtCount = 1;
-char g_answer[4] = "";
-
-void* __stdcall Callback(uint32_t id, void* parameter) {
-    Message m{id, "", -1};
-    if (id == PATCHLIB_MSG_FILE_PROGRESS) m.number = *static_cast<uint16_t*>(parameter);
-    if (id == PATCHLIB_MSG_FILE_COUNT) m.number = *static_cast<int32_t*>(parameter);
-    if (id == PATCHLIB_MSG_FILE_START || id == PATCHLIB_MSG_COMMENT || id == PATCHLIB_MSG_COPYRIGHT ||
-        id == PATCHLIB_MSG_ERROR_TITLE || id == PATCHLIB_MSG_ERROR_TEXT) {
-        m.text = static_cast<const char*>(parameter);
-    }
-    g_messages.push_back(m);
-    if (g_stopAtId && id == g_stopAtId && --g_stopAtCount == 0) {
-        g_stopAtId = 0;
-        return nullptr;
-    }
-    return g_answer;
-}
-
-std::vector<uint32_t> Ids() {
-    std::vector<uint32_t> ids;
-    for (const Message& m : g_messages) {
-        if (m.id != PATCHLIB_MSG_IDLE) ids.push_back(m.id);
-    }
-    return ids;
-}
-
-class Patchw32 : public ::testing::Test {
+// The DLL on a sample tree whose patch comes from makepatch.exe.
+class Patchw32 : public Patchw32Library {
 protected:
     void SetUp() override {
-        library_ = LoadLibraryA((BinDirectory() + "\\patchw32.dll").c_str());
-        ASSERT_NE(library_, nullptr);
-        byName_ = reinterpret_cast<PatchApplyEntry>(
-            reinterpret_cast<void*>(GetProcAddress(library_, PATCHLIB_ENTRY_NAME)));
-        byOrdinal_ = reinterpret_cast<PatchApplyEntry>(
-            reinterpret_cast<void*>(GetProcAddress(library_, MAKEINTRESOURCEA(PATCHLIB_ENTRY_ORDINAL))));
-        ASSERT_NE(byName_, nullptr);
-        ASSERT_EQ(byName_, byOrdinal_);
-        char temp[MAX_PATH];
-        GetTempPathA(MAX_PATH, temp);
-        work_ = std::string(temp) + "patchw32_test_" + std::to_string(GetCurrentProcessId());
-        RemoveTree(work_);
-        CreateDirectoryA(work_.c_str(), nullptr);
-        g_messages.clear();
-        g_stopAtId = 0;
-        g_stopAtCount = 1;
-
+        Patchw32Library::SetUp();
+        if (HasFatalFailure()) return;
         TestRandom random(1);
         const std::vector<uint8_t> big = random.Bytes(5 << 20);
         std::vector<uint8_t> big2 = big;
@@ -188,11 +31,6 @@ protected:
         patch_ = ReadBytes(work_ + "\\p.rtp");
         ASSERT_FALSE(patch_.empty());
     }
-    void TearDown() override {
-        if (library_) FreeLibrary(library_);
-        RemoveTree(work_);
-    }
-
     // A fresh copy of the old tree with the patch file inside it, as the engine has it.
     std::string Target(const std::string& name) {
         const std::string dir = work_ + "\\" + name;
@@ -206,9 +44,6 @@ protected:
         return tree;
     }
 
-    HMODULE library_ = nullptr;
-    PatchApplyEntry byName_ = nullptr, byOrdinal_ = nullptr;
-    std::string work_;
     Tree old_, new_;
     std::vector<uint8_t> patch_;
 };
@@ -395,31 +230,66 @@ TEST_F(Patchw32, BareNameAppliesToTheCurrentDirectory) {
     EXPECT_TRUE(Snapshot(dir) == expected);
 }
 
-TEST_F(Patchw32, PathsLeavingTheTargetAreRefused) {
+// Names outside ASCII, read by makepatch.exe through the wide functions, come out
+// under their own names, whatever the ANSI code page (the old tree's Ωμέγα.txt goes).
+TEST_F(Patchw32, UnicodeNamesComeThroughWhole) {
+    const Tree oldTree = {{"ソフト.dll", ToBytes("v1")}, {"ソフト/", {}}, {"ソフト/表示.dat", ToBytes("old")},
+                          {"Ωμέγα.txt", ToBytes("gone")}, {"ア.txt", ToBytes("same")}};
+    const Tree newTree = {{"ソフト.dll", ToBytes("v2")}, {"ソフト/", {}}, {"ソフト/表示.dat", ToBytes("new")},
+                          {"ア.txt", ToBytes("same")}, {"ヂ.txt", ToBytes("di")}, {"チ.txt", ToBytes("chi")},
+                          {"Жук/", {}}, {"Жук/😀.txt", ToBytes("emoji")}};
+    WriteTree(work_ + "\\uold", oldTree);
+    WriteTree(work_ + "\\unew", newTree);
+    ASSERT_EQ(RunMakepatch("\"" + work_ + "\\uold\" \"" + work_ + "\\unew\" \"" + work_ + "\\u.rtp\""), 0u);
+    WriteTree(work_ + "\\utarget", oldTree);
+    const std::string command = "\"" + work_ + "\\utarget\" \"" + work_ + "\\u.rtp\"";
+    ASSERT_EQ(byName_(command.c_str(), Callback, 1), PATCHLIB_OK);
+    EXPECT_TRUE(Snapshot(work_ + "\\utarget") == newTree);
+}
+
+// Hand-made patches of added files: names that leave the target, name devices or
+// name one file twice (without case, as Windows compares) are refused as a whole.
+// ア, ヂ and チ are three files (in code page 932 ア and ヂ differ only in the case of
+// an ASCII letter: 83 41, 83 61).
+TEST_F(Patchw32, UnsafeAndCollidingNamesAreRefused) {
     const std::string dir = Target("escape");
-    for (const char* name : {"../outside.txt", "lib/../../outside.txt", "C:/outside.txt", "lib\\..\\..\\outside.txt",
-                             "/outside.txt", "NUL"}) {
-        const std::vector<uint8_t> content = ToBytes("escaped");
-        std::vector<uint8_t> packed;
+    std::vector<std::vector<std::string>> cases = {
+        {"../outside.txt"}, {"lib/../../outside.txt"}, {"C:/outside.txt"}, {"lib\\..\\..\\outside.txt"},
+        {"/outside.txt"}, {"NUL"}, {"COM¹"}, {"lpt².txt"}, {"lib/Com³.log"},
+        {"É.txt", "é.txt"}, {"Σ.txt", "ς.txt"}, {"Ж.txt", "ж.txt"}};
+    cases.push_back({"ア.txt", "ヂ.txt", "チ.txt"});  // the one case that applies
+    const std::vector<uint8_t> content = ToBytes("escaped");
+    // A stored deflate block: the content as it is.
+    std::vector<uint8_t> packed = {0x01, static_cast<uint8_t>(content.size()), 0,
+                                   static_cast<uint8_t>(~content.size()), 0xFF};
+    packed.insert(packed.end(), content.begin(), content.end());
+    for (const std::vector<std::string>& names : cases) {
         PatchContents contents;
-        PatchEntry entry;
-        entry.kind = EntryKind::kAdd;
-        entry.path = name;
-        entry.newSize = content.size();
-        entry.newHash = Sha256::Of(content.data(), content.size());
-        // A stored deflate block: the content as it is.
-        packed = {0x01, static_cast<uint8_t>(content.size()), 0, static_cast<uint8_t>(~content.size()), 0xFF};
-        packed.insert(packed.end(), content.begin(), content.end());
-        entry.payload = packed.data();
-        entry.payloadSize = packed.size();
-        contents.entries = {entry};
+        for (const std::string& name : names) {
+            PatchEntry entry;
+            entry.kind = EntryKind::kAdd;
+            entry.path = name;
+            entry.newSize = content.size();
+            entry.newHash = Sha256::Of(content.data(), content.size());
+            entry.payload = packed.data();
+            entry.payloadSize = packed.size();
+            contents.entries.push_back(entry);
+        }
         WriteBytes(work_ + "\\escape.rtp", WritePatch(contents));
         g_messages.clear();
         const std::string command = "\"" + dir + "\" \"" + work_ + "\\escape.rtp\"";
-        EXPECT_EQ(byName_(command.c_str(), Callback, 1), PATCHLIB_ERR_INVALID_PATCH) << name;
-        EXPECT_EQ(Ids(), std::vector<uint32_t>{PATCHLIB_MSG_INVALID_PATCH}) << name;
-        EXPECT_EQ(GetFileAttributesA((work_ + "\\outside.txt").c_str()), INVALID_FILE_ATTRIBUTES) << name;
-        EXPECT_TRUE(Snapshot(dir) == WithPatch(old_)) << name;
+        const uint32_t result = byName_(command.c_str(), Callback, 1);
+        if (&names == &cases.back()) {
+            EXPECT_EQ(result, PATCHLIB_OK);
+            Tree expected = WithPatch(old_);
+            for (const std::string& name : names) expected[name] = content;
+            EXPECT_TRUE(Snapshot(dir) == expected);
+            continue;
+        }
+        EXPECT_EQ(result, PATCHLIB_ERR_INVALID_PATCH) << names[0];
+        EXPECT_EQ(Ids(), std::vector<uint32_t>{PATCHLIB_MSG_INVALID_PATCH}) << names[0];
+        EXPECT_EQ(GetFileAttributesA((work_ + "\\outside.txt").c_str()), INVALID_FILE_ATTRIBUTES) << names[0];
+        EXPECT_TRUE(Snapshot(dir) == WithPatch(old_)) << names[0];
     }
 }
 

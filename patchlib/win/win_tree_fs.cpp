@@ -5,15 +5,16 @@
 #include <algorithm>
 
 #include "common/win_handles.h"
+#include "patchlib/win/win_text.h"
 
 namespace {
 
 constexpr DWORD kPiece = 1 << 20;
 
-bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
 
-UniqueHandle OpenForReading(const std::string& path) {
-    return UniqueHandle(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+UniqueHandle OpenForReading(const std::wstring& path) {
+    return UniqueHandle(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
 }
 
@@ -30,7 +31,7 @@ bool ReadExactly(HANDLE file, uint8_t* data, size_t size) {
 
 }  // namespace
 
-bool ReadWholeFileA(const std::string& path, uint64_t maxSize, std::vector<uint8_t>* bytes) {
+bool ReadWholeFile(const std::wstring& path, uint64_t maxSize, std::vector<uint8_t>* bytes) {
     UniqueHandle file = OpenForReading(path);
     LARGE_INTEGER size;
     if (!file || !GetFileSizeEx(file.get(), &size) || static_cast<uint64_t>(size.QuadPart) > maxSize ||
@@ -41,24 +42,30 @@ bool ReadWholeFileA(const std::string& path, uint64_t maxSize, std::vector<uint8
     return ReadExactly(file.get(), bytes->data(), bytes->size());
 }
 
-WinTreeFileSystem::WinTreeFileSystem(std::string root) : root_(std::move(root)) {
+WinTreeFileSystem::WinTreeFileSystem(std::wstring root) : root_(std::move(root)) {
     // "C:\App\" and "C:\App" name the same tree; a drive root keeps its separator.
-    while (root_.size() > 1 && IsSeparator(root_.back()) && !(root_.size() == 3 && root_[1] == ':')) {
+    // Stripped on UTF-16, where a '\' is always a separator (in a double-byte code
+    // page it can be the second byte of a character).
+    while (root_.size() > 1 && IsSeparator(root_.back()) && !(root_.size() == 3 && root_[1] == L':')) {
         root_.pop_back();
     }
 }
 
-std::string WinTreeFileSystem::Full(const std::string& path) const {
-    if (path.empty()) return root_;
-    std::string full = root_;
-    if (!IsSeparator(full.back())) full += '\\';
-    for (char c : path) full += c == '/' ? '\\' : c;
-    return full;
+bool WinTreeFileSystem::Full(const std::string& path, std::wstring* full) const {
+    *full = root_;
+    if (path.empty()) return true;
+    std::wstring relative;
+    if (!WideFromUtf8(path, &relative)) return false;
+    if (full->empty() || !IsSeparator(full->back())) *full += L'\\';
+    for (wchar_t c : relative) *full += c == L'/' ? L'\\' : c;
+    return true;
 }
 
 TreeFileSystem::Kind WinTreeFileSystem::Stat(const std::string& path, uint64_t* size) {
+    std::wstring full;
+    if (!Full(path, &full)) return Kind::kOther;
     WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExA(Full(path).c_str(), GetFileExInfoStandard, &data)) {
+    if (!GetFileAttributesExW(full.c_str(), GetFileExInfoStandard, &data)) {
         const DWORD error = GetLastError();
         return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? Kind::kMissing : Kind::kOther;
     }
@@ -73,11 +80,14 @@ TreeFileSystem::Kind WinTreeFileSystem::Stat(const std::string& path, uint64_t* 
 }
 
 bool WinTreeFileSystem::ReadFile(const std::string& path, uint64_t maxSize, std::vector<uint8_t>* bytes) {
-    return ReadWholeFileA(Full(path), maxSize, bytes);
+    std::wstring full;
+    return Full(path, &full) && ReadWholeFile(full, maxSize, bytes);
 }
 
 bool WinTreeFileSystem::ReadPieces(const std::string& path, const std::function<bool(const uint8_t*, size_t)>& sink) {
-    UniqueHandle file = OpenForReading(Full(path));
+    std::wstring full;
+    if (!Full(path, &full)) return false;
+    UniqueHandle file = OpenForReading(full);
     if (!file) return false;
     std::vector<uint8_t> buffer(kPiece);
     for (;;) {
@@ -89,10 +99,12 @@ bool WinTreeFileSystem::ReadPieces(const std::string& path, const std::function<
 }
 
 bool WinTreeFileSystem::WriteNewFile(const std::string& path, const uint8_t* data, size_t size) {
-    const std::string full = Full(path);
+    std::wstring full;
+    if (!Full(path, &full)) return false;
     bool ok;
     {
-        UniqueHandle file(CreateFileA(full.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        UniqueHandle file(
+            CreateFileW(full.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file) return false;
         ok = true;
         while (ok && size) {
@@ -105,47 +117,62 @@ bool WinTreeFileSystem::WriteNewFile(const std::string& path, const uint8_t* dat
         // On disk before it replaces anything.
         ok = ok && FlushFileBuffers(file.get());
     }
-    if (!ok) DeleteFileA(full.c_str());
+    if (!ok) DeleteFileW(full.c_str());
     return ok;
 }
 
 bool WinTreeFileSystem::Rename(const std::string& from, const std::string& to) {
+    std::wstring fullFrom, fullTo;
     // Without MOVEFILE_REPLACE_EXISTING the move fails when the target exists.
-    return MoveFileExA(Full(from).c_str(), Full(to).c_str(), MOVEFILE_WRITE_THROUGH) != 0;
+    return Full(from, &fullFrom) && Full(to, &fullTo) &&
+           MoveFileExW(fullFrom.c_str(), fullTo.c_str(), MOVEFILE_WRITE_THROUGH) != 0;
 }
 
 bool WinTreeFileSystem::RemoveFile(const std::string& path) {
-    const std::string full = Full(path);
-    if (DeleteFileA(full.c_str())) return true;
+    std::wstring full;
+    if (!Full(path, &full)) return false;
+    if (DeleteFileW(full.c_str())) return true;
     // A read-only old file (moved to its backup name) must still go.
-    const DWORD attributes = GetFileAttributesA(full.c_str());
+    const DWORD attributes = GetFileAttributesW(full.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) &&
         !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        SetFileAttributesA(full.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
-        if (DeleteFileA(full.c_str())) return true;
+        SetFileAttributesW(full.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+        if (DeleteFileW(full.c_str())) return true;
     }
     return false;
 }
 
-bool WinTreeFileSystem::MakeDirectory(const std::string& path) { return CreateDirectoryA(Full(path).c_str(), nullptr) != 0; }
+bool WinTreeFileSystem::MakeDirectory(const std::string& path) {
+    std::wstring full;
+    return Full(path, &full) && CreateDirectoryW(full.c_str(), nullptr) != 0;
+}
 
-bool WinTreeFileSystem::RemoveEmptyDirectory(const std::string& path) { return RemoveDirectoryA(Full(path).c_str()) != 0; }
+bool WinTreeFileSystem::RemoveEmptyDirectory(const std::string& path) {
+    std::wstring full;
+    return Full(path, &full) && RemoveDirectoryW(full.c_str()) != 0;
+}
 
 bool WinTreeFileSystem::ListFiles(std::vector<std::string>* paths) { return ListBelow("", paths); }
 
 bool WinTreeFileSystem::ListBelow(const std::string& relative, std::vector<std::string>* paths) {
-    WIN32_FIND_DATAA found;
-    UniqueFindHandle find(FindFirstFileA((Full(relative) + "\\*").c_str(), &found));
+    std::wstring full;
+    if (!Full(relative, &full)) {
+        paths->push_back(relative);
+        return true;
+    }
+    full += !full.empty() && IsSeparator(full.back()) ? L"*" : L"\\*";
+    WIN32_FIND_DATAW found;
+    UniqueFindHandle find(FindFirstFileW(full.c_str(), &found));
     if (!find) return GetLastError() == ERROR_FILE_NOT_FOUND;
     do {
-        const std::string name = found.cFileName;
-        if (name == "." || name == "..") continue;
-        const std::string child = relative.empty() ? name : relative + "/" + name;
+        const std::wstring name = found.cFileName;
+        if (name == L"." || name == L"..") continue;
+        const std::string child = relative.empty() ? Utf8FromWide(name) : relative + "/" + Utf8FromWide(name);
         if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
             if (!ListBelow(child, paths)) return false;
         } else {
             paths->push_back(child);
         }
-    } while (FindNextFileA(find.get(), &found));
+    } while (FindNextFileW(find.get(), &found));
     return GetLastError() == ERROR_NO_MORE_FILES;
 }

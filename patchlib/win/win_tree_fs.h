@@ -1,5 +1,5 @@
-// TreeFileSystem on the Win32 ANSI file functions: the paths are the system's 8-bit
-// texts, as everywhere in this system.
+// TreeFileSystem on the Win32 wide file functions: the root is UTF-16, the paths
+// inside the tree are the patch's UTF-8 names, converted for every call.
 #pragma once
 #include <string>
 
@@ -8,7 +8,7 @@
 class WinTreeFileSystem : public TreeFileSystem {
 public:
     // root: the directory of the tree, with or without a trailing separator.
-    explicit WinTreeFileSystem(std::string root);
+    explicit WinTreeFileSystem(std::wstring root);
 
     Kind Stat(const std::string& path, uint64_t* size) override;
     bool ReadFile(const std::string& path, uint64_t maxSize, std::vector<uint8_t>* bytes) override;
@@ -18,14 +18,16 @@ public:
     bool RemoveFile(const std::string& path) override;
     bool MakeDirectory(const std::string& path) override;
     bool RemoveEmptyDirectory(const std::string& path) override;
+    // A name that is no valid UTF-16 (an unpaired surrogate) is listed in a form no
+    // name check accepts; a directory of that kind is listed itself, unread.
     bool ListFiles(std::vector<std::string>* paths) override;
 
 private:
-    std::string Full(const std::string& path) const;
+    // False when path is not UTF-8: no file has that name.
+    bool Full(const std::string& path, std::wstring* full) const;
     bool ListBelow(const std::string& relative, std::vector<std::string>* paths);
-    std::string root_;
+    std::wstring root_;
 };
 
-// Reads a whole file named by an 8-bit path; false when it cannot be read or is
-// larger than maxSize.
-bool ReadWholeFileA(const std::string& path, uint64_t maxSize, std::vector<uint8_t>* bytes);
+// Reads a whole file; false when it cannot be read or is larger than maxSize.
+bool ReadWholeFile(const std::wstring& path, uint64_t maxSize, std::vector<uint8_t>* bytes);

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -22,14 +23,14 @@ const char kUsageText[] =
     "       makepatch --apply-file OLD PATCH OUT      apply a one-file patch to OLD, result in OUT\n"
     "options: --comment TEXT  --copyright TEXT  --x86-filter  --level 1..9  --no-verify\n";
 
-int Usage(const char* problem) {
-    if (problem) fprintf(stderr, "makepatch: %s\n", problem);
+int Usage(const std::string& problem) {
+    if (!problem.empty()) PrintText(stderr, "makepatch: " + problem + "\n");
     fputs(kUsageText, stderr);
     return kUsage;
 }
 
 int Fail(int code, const std::string& text) {
-    fprintf(stderr, "makepatch: %s\n", text.c_str());
+    PrintText(stderr, "makepatch: " + text + "\n");
     return code;
 }
 
@@ -51,21 +52,23 @@ int Report(const MakeResult& result, const std::string& oldName, const std::stri
 
 int Write(const std::string& out, const std::vector<uint8_t>& bytes, const MakeResult& result) {
     if (!WriteOutputFile(out, bytes)) return Fail(kUnwritable, "cannot write " + out);
-    printf("makepatch: %s: %u patched, %u added, %u deleted, %u unchanged; %zu bytes\n", out.c_str(), result.patched,
-           result.added, result.deleted, result.unchanged, bytes.size());
+    PrintText(stdout, "makepatch: " + out + ": " + std::to_string(result.patched) + " patched, " +
+                          std::to_string(result.added) + " added, " + std::to_string(result.deleted) +
+                          " deleted, " + std::to_string(result.unchanged) + " unchanged; " +
+                          std::to_string(bytes.size()) + " bytes\n");
     return kOk;
 }
 
-// Prints what the library would tell its callers.
+// Prints what the library would tell its callers (the texts in UTF-8, as stored).
 class Printer : public PatchMessages {
 public:
     bool Send(uint32_t id, void* parameter) override {
         const char* text = static_cast<const char*>(parameter);
         switch (id) {
-        case PATCHLIB_MSG_COMMENT: printf("comment: %s\n", text); break;
-        case PATCHLIB_MSG_COPYRIGHT: printf("copyright: %s\n", text); break;
-        case PATCHLIB_MSG_FILE_START: printf("  %s\n", text); break;
-        case PATCHLIB_MSG_ERROR_TEXT: fprintf(stderr, "makepatch: %s\n", text); break;
+        case PATCHLIB_MSG_COMMENT: PrintText(stdout, std::string("comment: ") + text + "\n"); break;
+        case PATCHLIB_MSG_COPYRIGHT: PrintText(stdout, std::string("copyright: ") + text + "\n"); break;
+        case PATCHLIB_MSG_FILE_START: PrintText(stdout, std::string("  ") + text + "\n"); break;
+        case PATCHLIB_MSG_ERROR_TEXT: PrintText(stderr, std::string("makepatch: ") + text + "\n"); break;
         case PATCHLIB_MSG_INVALID_PATCH: fprintf(stderr, "makepatch: not a valid patch file\n"); break;
         default: break;
         }
@@ -77,8 +80,10 @@ int ApplyTree(const std::string& directory, const std::string& patchFile) {
     std::vector<uint8_t> patch;
     if (!ReadInputFile(patchFile, &patch)) return Fail(kUnreadable, "cannot read " + patchFile);
     if (!IsDirectory(directory)) return Fail(kUnreadable, "not a directory: " + directory);
+    const std::unique_ptr<TreeFileSystem> tree = OpenTree(directory);
+    if (!tree) return Fail(kUnreadable, "not a directory: " + directory);
     Printer printer;
-    const uint32_t code = ApplyPatchToTree(patch.data(), patch.size(), *OpenTree(directory), printer);
+    const uint32_t code = ApplyPatchToTree(patch.data(), patch.size(), *tree, printer);
     if (code != PATCHLIB_OK) return Fail(kNotApplied, "patch not applied (code " + std::to_string(code) + ")");
     return kOk;
 }
@@ -103,14 +108,16 @@ int ApplyFile(const std::string& oldFile, const std::string& patchFile, const st
 }  // namespace
 
 int main(int argc, char** argv) {
+    std::vector<std::string> args;
+    if (!ProgramArguments(argc, argv, &args)) return Fail(kUsage, "cannot read the command line");
     std::vector<std::string> positional;
     MakeOptions options;
     std::string mode;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
         if (arg == "--comment" || arg == "--copyright" || arg == "--level") {
-            if (i + 1 == argc) return Usage((arg + " needs a value").c_str());
-            const std::string value = argv[++i];
+            if (i + 1 == args.size()) return Usage(arg + " needs a value");
+            const std::string& value = args[++i];
             if (arg == "--comment") options.comment = value;
             if (arg == "--copyright") options.copyright = value;
             if (arg == "--level") {
@@ -128,7 +135,7 @@ int main(int argc, char** argv) {
             fputs(kUsageText, stdout);
             return kOk;
         } else if (arg.size() > 2 && arg.compare(0, 2, "--") == 0) {
-            return Usage(("unknown option " + arg).c_str());
+            return Usage("unknown option " + arg);
         } else {
             positional.push_back(arg);
         }
@@ -142,7 +149,7 @@ int main(int argc, char** argv) {
         if (positional.size() != 3) return Usage("--apply-file takes OLD PATCH OUT");
         return ApplyFile(positional[0], positional[1], positional[2]);
     }
-    if (positional.size() != 3) return Usage(nullptr);
+    if (positional.size() != 3) return Usage("");
     const std::string& oldName = positional[0];
     const std::string& newName = positional[1];
     const std::string& out = positional[2];
@@ -159,7 +166,9 @@ int main(int argc, char** argv) {
 
     if (!IsDirectory(oldName)) return Fail(kUnreadable, "not a directory: " + oldName);
     if (!IsDirectory(newName)) return Fail(kUnreadable, "not a directory: " + newName);
-    const MakeResult result = MakeTreePatch(*OpenTree(oldName), *OpenTree(newName), options, &patch);
+    const std::unique_ptr<TreeFileSystem> oldTree = OpenTree(oldName), newTree = OpenTree(newName);
+    if (!oldTree || !newTree) return Fail(kUnreadable, "not a directory: " + (oldTree ? newName : oldName));
+    const MakeResult result = MakeTreePatch(*oldTree, *newTree, options, &patch);
     if (result.status != MakeStatus::kOk) return Report(result, oldName, newName);
     return Write(out, patch, result);
 }

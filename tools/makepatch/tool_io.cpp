@@ -1,10 +1,12 @@
 #include "tools/makepatch/tool_io.h"
 
-#include <cstdio>
-
 #ifdef _WIN32
 #include <windows.h>
+#include <io.h>
+#include <shellapi.h>
 
+#include "common/win_handles.h"
+#include "patchlib/win/win_text.h"
 #include "patchlib/win/win_tree_fs.h"
 #else
 #include <sys/stat.h>
@@ -19,18 +21,57 @@ namespace {
 // Above this an input is refused (the patch format's own limit).
 constexpr uint64_t kMaxInput = kDeltaMaxSize;
 
+#ifdef _WIN32
+// The argument vector of CommandLineToArgvW, which LocalFree releases.
+struct LocalArgvTraits {
+    using Handle = LPWSTR*;
+    static Handle Invalid() { return nullptr; }
+    static bool IsValid(Handle h) { return h != nullptr; }
+    static void Close(Handle h) { LocalFree(h); }
+};
+using UniqueArgv = UniqueResource<LocalArgvTraits>;
+
+// False for a path that is not UTF-8; no file has that name.
+bool Wide(const std::string& path, std::wstring* wide) { return !path.empty() && WideFromUtf8(path, wide); }
+
+DWORD Attributes(const std::string& path) {
+    std::wstring wide;
+    return Wide(path, &wide) ? GetFileAttributesW(wide.c_str()) : INVALID_FILE_ATTRIBUTES;
+}
+#endif
+
 bool Exists(const std::string& path) {
 #ifdef _WIN32
-    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    return Attributes(path) != INVALID_FILE_ATTRIBUTES;
 #else
     struct stat info;
     return stat(path.c_str(), &info) == 0;
 #endif
 }
 
+FILE* OpenForWriting(const std::string& path) {
+#ifdef _WIN32
+    std::wstring wide;
+    return Wide(path, &wide) ? _wfopen(wide.c_str(), L"wb") : nullptr;
+#else
+    return fopen(path.c_str(), "wb");
+#endif
+}
+
+void Remove(const std::string& path) {
+#ifdef _WIN32
+    std::wstring wide;
+    if (Wide(path, &wide)) DeleteFileW(wide.c_str());
+#else
+    remove(path.c_str());
+#endif
+}
+
 bool ReplaceFile(const std::string& from, const std::string& to) {
 #ifdef _WIN32
-    return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    std::wstring wideFrom, wideTo;
+    return Wide(from, &wideFrom) && Wide(to, &wideTo) &&
+           MoveFileExW(wideFrom.c_str(), wideTo.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 #else
     return rename(from.c_str(), to.c_str()) == 0;
 #endif
@@ -38,9 +79,25 @@ bool ReplaceFile(const std::string& from, const std::string& to) {
 
 }  // namespace
 
+bool ProgramArguments(int argc, char** argv, std::vector<std::string>* arguments) {
+    arguments->clear();
+#ifdef _WIN32
+    (void)argc;
+    (void)argv;
+    int count = 0;
+    UniqueArgv wide(CommandLineToArgvW(GetCommandLineW(), &count));
+    if (!wide) return false;
+    for (int i = 1; i < count; ++i) arguments->push_back(Utf8FromWide(wide.get()[i]));
+#else
+    arguments->assign(argv + (argc > 0 ? 1 : 0), argv + argc);
+#endif
+    return true;
+}
+
 bool ReadInputFile(const std::string& path, std::vector<uint8_t>* bytes) {
 #ifdef _WIN32
-    return ReadWholeFileA(path, kMaxInput, bytes);
+    std::wstring wide;
+    return Wide(path, &wide) && ReadWholeFile(wide, kMaxInput, bytes);
 #else
     if (IsDirectory(path)) return false;
     FILE* file = fopen(path.c_str(), "rb");
@@ -67,7 +124,7 @@ bool ReadInputFile(const std::string& path, std::vector<uint8_t>* bytes) {
 
 bool IsDirectory(const std::string& path) {
 #ifdef _WIN32
-    const DWORD attributes = GetFileAttributesA(path.c_str());
+    const DWORD attributes = Attributes(path);
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 #else
     struct stat info;
@@ -81,19 +138,21 @@ bool WriteOutputFile(const std::string& path, const std::vector<uint8_t>& bytes)
         temporary = path + ".part" + std::to_string(n);
         if (!Exists(temporary)) break;
     }
-    FILE* file = fopen(temporary.c_str(), "wb");
+    FILE* file = OpenForWriting(temporary);
     if (!file) return false;
     bool ok = bytes.empty() || fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
     ok = fflush(file) == 0 && ok;
     ok = fclose(file) == 0 && ok;
     if (ok && ReplaceFile(temporary, path)) return true;
-    remove(temporary.c_str());
+    Remove(temporary);
     return false;
 }
 
 std::unique_ptr<TreeFileSystem> OpenTree(const std::string& root) {
 #ifdef _WIN32
-    return std::make_unique<WinTreeFileSystem>(root);
+    std::wstring wide;
+    if (!Wide(root, &wide)) return nullptr;
+    return std::make_unique<WinTreeFileSystem>(wide);
 #else
     return std::make_unique<StdTreeFileSystem>(root);
 #endif
@@ -102,4 +161,18 @@ std::unique_ptr<TreeFileSystem> OpenTree(const std::string& root) {
 std::string BaseName(const std::string& path) {
     const size_t slash = path.find_last_of("/\\");
     return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+void PrintText(FILE* stream, const std::string& text) {
+#ifdef _WIN32
+    const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+    DWORD mode, written;
+    std::wstring wide;
+    if (handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode) && WideFromUtf8(text, &wide)) {
+        fflush(stream);
+        WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
+        return;
+    }
+#endif
+    fputs(text.c_str(), stream);
 }

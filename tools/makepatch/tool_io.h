@@ -1,18 +1,27 @@
-// The few file operations makepatch needs outside the patch library's trees, on the
-// C library natively and on the Win32 ANSI functions on Windows.
+// The few file operations makepatch needs outside the patch library's trees. Paths
+// and texts are UTF-8, as the names inside patches: natively the bytes as they are,
+// on Windows converted for the wide file functions.
 #pragma once
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "patchlib/tree_fs.h"
 
+// The arguments after the program name. On Windows they come from GetCommandLineW
+// (argv holds them in the ANSI code page, which may lack characters of a name);
+// false when they cannot be read.
+bool ProgramArguments(int argc, char** argv, std::vector<std::string>* arguments);
 bool ReadInputFile(const std::string& path, std::vector<uint8_t>* bytes);
 bool IsDirectory(const std::string& path);
 // Writes a temporary file beside path and renames it over path, so path is either
 // absent, its old self or complete; never half written.
 bool WriteOutputFile(const std::string& path, const std::vector<uint8_t>& bytes);
+// Null when root cannot name a directory (not UTF-8 on Windows).
 std::unique_ptr<TreeFileSystem> OpenTree(const std::string& root);
 // The last part of a path ("/" and "\" both separate).
 std::string BaseName(const std::string& path);
+// Writes text to stream: to a Windows console as Unicode, elsewhere as UTF-8 bytes.
+void PrintText(FILE* stream, const std::string& text);

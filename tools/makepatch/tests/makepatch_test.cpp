@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 
 #include "patchlib/patch_format.h"
 #include "patchlib/tests/test_data.h"
@@ -123,6 +124,45 @@ TEST_F(MakepatchTest, FilePatchIsNamedAfterTheNewFile) {
     ASSERT_EQ(Run({"--file", "--x86-filter", P("v1/tool.dll"), P("v2/Tool-2.dll"), P("x.rtp")}), 0);
     ASSERT_EQ(Run({"--apply-file", P("v1/tool.dll"), P("x.rtp"), P("out3.dll")}), 0);
     EXPECT_EQ(Read("out3.dll"), v2);
+}
+
+// Names on disk are UTF-8 bytes here and go into the patch as they are; names that are
+// not UTF-8, that collide without case, or that name devices cannot be carried.
+TEST_F(MakepatchTest, Utf8NamesAreCarriedAsTheyAre) {
+    const std::string soft = "\xE3\x82\xBD\xE3\x83\x95\xE3\x83\x88";  // ソフト
+    const std::vector<std::string> added = {soft + "/\xE8\xA1\xA8\xE7\xA4\xBA.dat", "\xE3\x82\xA2.txt",
+                                            "\xE3\x83\x81.txt"};  // ソフト/表示.dat, ア.txt, チ.txt
+    Write("old/" + soft + ".dll", ToBytes("v1"));
+    Write("new/" + soft + ".dll", ToBytes("v2"));
+    for (const std::string& name : added) Write("new/" + name, ToBytes(name));
+    const std::string comment = "\xE7\x89\x88 2";  // 版 2
+    ASSERT_EQ(Run({P("old"), P("new"), P("u.rtp"), "--comment", comment}), 0);
+    const std::vector<uint8_t> patch = Read("u.rtp");
+    PatchContents contents;
+    ASSERT_EQ(ReadPatch(patch.data(), patch.size(), &contents), PatchReadStatus::kOk);
+    EXPECT_EQ(contents.comment, comment);
+    std::set<std::string> names;
+    for (const PatchEntry& entry : contents.entries) names.insert(entry.path);
+    std::set<std::string> expected(added.begin(), added.end());
+    expected.insert(soft + ".dll");
+    EXPECT_EQ(names, expected);
+    fs::copy(Path("old"), Path("target"), fs::copy_options::recursive);
+    ASSERT_EQ(Run({"--apply", P("target"), P("u.rtp")}), 0);
+    EXPECT_TRUE(Snapshot("target") == Snapshot("new"));
+
+    const std::vector<std::vector<std::string>> refused = {
+        {"\xC3\x89.txt", "\xC3\xA9.txt"},  // É é: one file on Windows
+        {"\xCE\xA3", "\xCF\x82"},          // Σ ς
+        {"caf\xE9.txt"},                     // Latin-1, not UTF-8
+        {"COM\xC2\xB9.txt"}};               // a device
+    for (size_t i = 0; i < refused.size(); ++i) {
+        const std::string dir = "bad" + std::to_string(i);
+        for (const std::string& name : refused[i]) Write(dir + "/" + name, ToBytes(name));
+        EXPECT_EQ(Run({P("old"), P(dir), P(dir + ".rtp")}), 4) << refused[i][0];
+        EXPECT_FALSE(fs::exists(Path(dir + ".rtp"))) << refused[i][0];
+    }
+    EXPECT_EQ(Run({P("old"), P("new"), P("c.rtp"), "--copyright", "\xA9 Tolbeck"}), 4);
+    EXPECT_FALSE(fs::exists(Path("c.rtp")));
 }
 
 TEST_F(MakepatchTest, BadInputsGiveClearCodesAndNoOutput) {
