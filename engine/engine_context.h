@@ -9,24 +9,26 @@
 #include "common/image_model.h"
 #include "engine/image_holder.h"
 #include "engine/patch_application.h"
+#include "engine/patch_run.h"
+#include "files/expansion.h"
 #include "patchlib/patchw32.h"
-#include "transfer/transfer_context.h"
+#include "common/diagnostics.h"
 
-// The log, the error report, the referer and the byte counters of the current transfer
-// phase come from TransferContext.
-class EngineContext : public TransferContext {
+// The log and the error report come from Diagnostics.
+class EngineContext : public Diagnostics {
 public:
     EngineContext() = default;
     EngineContext(const EngineContext&) = delete;
     EngineContext& operator=(const EngineContext&) = delete;
 
-    // Copies of the client's properties (the referer is TransferContext's).
+    // Copies of the client's properties.
     std::string downloadDirectory;
     std::string appDirectory;
     std::string userPassword;
     std::string userName;
     std::string url;
     std::string imagePath;
+    std::string referer;
 
     // The image cache (GetImage, FetchImage).
     ImageHolder imageHolder;
@@ -56,4 +58,16 @@ public:
     // be started is skipped after its log line.
     void RunCommandEntries(const std::vector<ImageFileEntry>* alwaysList,
                            const std::vector<ImageFileEntry>* installList);
+
+    // Starts the patch run on a thread of its own, which holds keepAlive until the end.
+    // False when a run of this context is in progress (nothing changes then) or no thread
+    // could be started.
+    bool StartPatch(const PatchRunRequest& request, ComPtr<IUnknown> keepAlive);
+
+    // Guards runInProgress: one patch run at a time per context.
+    CriticalSection startLock;
+    bool runInProgress = false;
+
+    // The expansions of this context's downloads, one at a time.
+    Expansions expansions;
 };

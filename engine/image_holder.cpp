@@ -34,9 +34,9 @@ private:
     std::vector<char> text_;
 };
 
-std::unique_ptr<UpdateImage> NewImage(const std::string& site, const std::string& imagePath,
+std::shared_ptr<UpdateImage> NewImage(const std::string& site, const std::string& imagePath,
                                       const std::string& userName, const std::string& userPassword) {
-    auto image = std::make_unique<UpdateImage>();
+    auto image = std::make_shared<UpdateImage>();
     image->site = site;
     image->imagePath = imagePath;
     image->userName = userName;
@@ -46,15 +46,28 @@ std::unique_ptr<UpdateImage> NewImage(const std::string& site, const std::string
 
 }  // namespace
 
-UpdateImage& GetImage(ImageHolder& holder, const std::string& site, const std::string& imagePath,
-                      const std::string& referer, const std::string& userName,
-                      const std::string& userPassword) {
-    const UpdateImage* cached = holder.get();
-    if (!cached || cached->site != site || cached->imagePath != imagePath) {
-        holder.reset(NewImage(site, imagePath, userName, userPassword));
-        FetchImage(*holder.get(), referer);
+std::shared_ptr<UpdateImage> GetImage(ImageHolder& holder, const std::string& site, const std::string& imagePath,
+                                      const std::string& referer, const std::string& userName,
+                                      const std::string& userPassword) {
+    ScopedLock guard(holder.lock());
+    std::shared_ptr<UpdateImage> image = holder.get();
+    if (!image || image->site != site || image->imagePath != imagePath) {
+        image = NewImage(site, imagePath, userName, userPassword);
+        FetchImage(*image, referer);
+        holder.reset(image);
     }
-    return *holder.get();
+    return image;
+}
+
+UpdateImage CopyOfImage(ImageHolder& holder, const std::string& site, const std::string& imagePath,
+                        const std::string& referer, const std::string& userName, const std::string& userPassword) {
+    ScopedLock guard(holder.lock());
+    return *GetImage(holder, site, imagePath, referer, userName, userPassword);
+}
+
+void FetchCachedImage(ImageHolder& holder, const std::string& referer) {
+    ScopedLock guard(holder.lock());
+    if (std::shared_ptr<UpdateImage> image = holder.get()) FetchImage(*image, referer);
 }
 
 void FetchImage(UpdateImage& image, const std::string& referer) {

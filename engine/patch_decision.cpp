@@ -12,7 +12,9 @@
 int EngineContext::IsPatchNeeded(int32_t fromV, int32_t toV) {
     errorReport.Clear();
     WriteLog("\r\n----IsPatchNeeded:");
-    const UpdateImage& image = GetImage(imageHolder, url, imagePath, "", userName, userPassword);
+    // Kept alive here whatever a patch run on another thread does to the cache.
+    const std::shared_ptr<UpdateImage> cached = GetImage(imageHolder, url, imagePath, "", userName, userPassword);
+    const UpdateImage& image = *cached;
 
     // Every "[exec_always]" entry names its program where the file verification finds
     // the file: "%SYSTEM%" expanded, absolute paths as they stand.

@@ -60,13 +60,8 @@ bool CopyOverTarget(const std::string& source, const std::string& target, DWORD*
     }
 }
 
-}  // namespace
-
-Expansions::Expansions() : jobs_(ExpandFile) {}
-
-bool Expansions::Start(std::unique_ptr<ExpansionJob> job) { return jobs_.Start(std::move(job)) == nullptr; }
-
-bool ExpandFile(ExpansionJob& job) {
+// The expansion itself; ExpandFile records its outcome.
+bool ExpandIntoPlace(ExpansionJob& job) {
     Diagnostics& engine = *job.engine;
     const std::string target = ExpandSystemPath(job.targetPath);
     const std::string temporary = job.downloadedFile + "_";
@@ -115,5 +110,17 @@ bool ExpandFile(ExpansionJob& job) {
         installed = Fail(job, FormatMessageText(IDS_TIMESTAMP_NOT_SET, target.c_str()),
                          FormatText("\r\nUnable to set timestamp for file %s.", target.c_str()));
     }
+    return installed;
+}
+
+}  // namespace
+
+Expansions::Expansions() : jobs_(ExpandFile) {}
+
+bool Expansions::Start(std::unique_ptr<ExpansionJob> job) { return jobs_.Start(std::move(job)) == nullptr; }
+
+bool ExpandFile(ExpansionJob& job) {
+    const bool installed = ExpandIntoPlace(job);
+    if (job.installed) *job.installed = installed;
     return installed;
 }

@@ -20,6 +20,9 @@ struct ExpansionJob {
     uint32_t expectedSize = 0;         // the image's size on disk
     ImageTime timestamp;               // the image's date and time, UTC: the target's last-write time
     std::string expandTool = "expand.exe";  // found by the shell's search
+    // When given, set non-zero once the target holds the expanded file as the image
+    // describes it; the caller reads it after the expansion has ended.
+    char* installed = nullptr;
 };
 
 // Where an expansion stood when it failed, for its texts.

@@ -189,24 +189,40 @@ HRESULT STDMETHODCALLTYPE HalvorinObject::RefreshImage() {
     if (appID_.empty()) return E_FAIL;
     EngineContext& context = Context();
     // A fresh or replaced image is fetched by GetImage already, so a first call transfers twice.
-    UpdateImage& image = GetImage(context.imageHolder, context.url, context.imagePath, context.referer,
-                                  context.userName, context.userPassword);
-    FetchImage(image, referer_);
+    GetImage(context.imageHolder, context.url, context.imagePath, context.referer, context.userName,
+             context.userPassword);
+    FetchCachedImage(context.imageHolder, referer_);
     return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE HalvorinObject::StartPatch(LONG, BSTR, BSTR, BSTR, BSTR, LONG, LONG) {
+HRESULT STDMETHODCALLTYPE HalvorinObject::StartPatch(LONG processID, BSTR processExec, BSTR workingDir,
+                                                     BSTR successParams, BSTR failParams, LONG fromVersion,
+                                                     LONG toVersion) {
     if (appID_.empty()) return E_FAIL;
-    return E_NOTIMPL;
+    // A second object of this class for the run to hold: the server lives on while it runs,
+    // also after the client has released its object and ended. A failed creation leaves
+    // nothing to hold.
+    ComPtr<IUnknown> keepAlive;
+    CoCreateInstance(CLSID_Halvorin, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER,
+                     IID_IUnknown, keepAlive.ReceiveVoid());
+    PatchRunRequest request;
+    request.processID = processID;
+    request.processExec = TextFromBstr(processExec);
+    request.workingDir = TextFromBstr(workingDir);
+    request.successParams = TextFromBstr(successParams);
+    request.failParams = TextFromBstr(failParams);
+    request.fromVersion = fromVersion;
+    request.toVersion = toVersion;
+    return Context().StartPatch(request, std::move(keepAlive)) ? S_OK : E_FAIL;
 }
 
 HRESULT STDMETHODCALLTYPE HalvorinObject::GetModuleList(BSTR* moduleList) {
     if (appID_.empty()) return E_FAIL;
     if (moduleList == nullptr) return E_POINTER;
     EngineContext& context = Context();
-    const UpdateImage& image = GetImage(context.imageHolder, context.url, context.imagePath, context.referer,
-                                        context.userName, context.userPassword);
-    *moduleList = BstrFromText(BuildModuleListText(image), kListBufferChars);
+    const std::shared_ptr<UpdateImage> image = GetImage(context.imageHolder, context.url, context.imagePath,
+                                                        context.referer, context.userName, context.userPassword);
+    *moduleList = BstrFromText(BuildModuleListText(*image), kListBufferChars);
     return S_OK;
 }
 

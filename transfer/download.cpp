@@ -161,7 +161,7 @@ public:
             return Next::kStop;
         }
         if (abortRequested) {
-            context_.WriteLog("\r\nFile %s download aborted.", request_.remotePath.c_str());
+            context_.diagnostics.WriteLog("\r\nFile %s download aborted.", request_.remotePath.c_str());
             return Next::kStop;
         }
         return Next::kGoOn;
@@ -170,7 +170,7 @@ public:
     bool ResumesCutAnswers() const override { return true; }
 
     void Resuming(uint64_t position, uint64_t total, unsigned attempt) override {
-        context_.WriteLog("\r\nFile %s download interrupted after %llu of %llu bytes; resuming (%u of %u).",
+        context_.diagnostics.WriteLog("\r\nFile %s download interrupted after %llu of %llu bytes; resuming (%u of %u).",
                           request_.remotePath.c_str(), static_cast<unsigned long long>(position),
                           static_cast<unsigned long long>(total), attempt, kCutResumeAttempts);
     }
@@ -220,6 +220,6 @@ bool DownloadFile(TransferContext& context, const ImageFileEntry& request) {
     if (complete) sink.Finish();
     sink.Close();  // before any box: the user may look at the file
     if (complete) return true;
-    if (error.step != HttpStep::kSink) return context.Report(RequestFailure(request, error));
-    return sink.failure() ? context.Report(*sink.failure()) : false;
+    if (error.step != HttpStep::kSink) return context.diagnostics.Report(RequestFailure(request, error));
+    return sink.failure() ? context.diagnostics.Report(*sink.failure()) : false;
 }

@@ -1,17 +1,24 @@
-// What a transfer needs from the engine context it works for: the log and the error report
-// that its failures go to, the referer it sends, and the byte counters of the current phase.
+// One transfer phase (a patch run's patch files, its mandatory files, a module, the
+// engine's own files): the diagnostics of the engine context it works for, the referer it
+// sends, and the phase's byte counters. The phase's owner makes it, so phases that run at
+// the same time on one engine context (a patch run beside a client's call) count apart.
 #pragma once
 #include <cstdint>
 #include <string>
 
 #include "common/diagnostics.h"
 
-class TransferContext : public Diagnostics {
+class TransferContext {
 public:
-    // Sent with every download of the context; empty: none.
+    explicit TransferContext(Diagnostics& diagnostics, std::string referer = std::string())
+        : diagnostics(diagnostics), referer(std::move(referer)) {}
+
+    // Where the failures go (box, error report, log).
+    Diagnostics& diagnostics;
+    // Sent with every download of the phase; empty: none.
     std::string referer;
-    // Byte counters of the current transfer phase: reset by the phase's owner, advanced by
-    // the download, shown by the progress dialog.
+    // Bytes transferred in the phase and bytes it has to transfer, shown by the progress
+    // dialog; bytesDone is advanced by the download.
     uint32_t bytesDone = 0;
     uint32_t bytesTotal = 0;
 };

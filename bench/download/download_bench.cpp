@@ -80,7 +80,8 @@ int main(int argc, char** argv) {
     double seconds = 0;
     if (mode == "engine" || mode == "nodialog") {
         LoadMessageTexts(GetModuleHandleA(nullptr));
-        TransferContext context;
+        Diagnostics diagnostics;
+        TransferContext context(diagnostics);
         if (mode == "engine" && !OpenProgressDialog()) {
             fprintf(stderr, "download_bench: no progress dialog\n");
             return 1;

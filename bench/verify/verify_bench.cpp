@@ -28,7 +28,7 @@ int main(int argc, char** argv) {
     engine.url = "cached.example";
     engine.imagePath = "/image.txt";
     engine.appDirectory = directory;
-    auto image = std::make_unique<UpdateImage>();
+    auto image = std::make_shared<UpdateImage>();
     image->site = engine.url;
     image->imagePath = engine.imagePath;
     char name[32];

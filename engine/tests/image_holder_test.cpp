@@ -61,13 +61,13 @@ protected:
 };
 
 TEST_F(ImageHolderTest, CachedImageIsTransferredOnceAndFetchTransfersAgain) {
-    UpdateImage& first = GetImage(holder_, site_, "/image.txt", "", "", "");
+    UpdateImage& first = *GetImage(holder_, site_, "/image.txt", "", "", "");
     ASSERT_EQ(1u, first.patchSteps.size());
     EXPECT_EQ("patches/p56.rtp", first.patchSteps[0].remotePath);
     EXPECT_EQ(site_, first.patchSteps[0].site);
     ASSERT_EQ(1u, first.modules.count("Tools"));
 
-    UpdateImage& second = GetImage(holder_, site_, "/image.txt", "", "", "");
+    UpdateImage& second = *GetImage(holder_, site_, "/image.txt", "", "", "");
     EXPECT_EQ(&first, &second);
     std::vector<LoggedRequest> gets = GetsOf("/image.txt");
     ASSERT_EQ(1u, gets.size());
@@ -92,15 +92,15 @@ TEST_F(ImageHolderTest, CachedImageIsTransferredOnceAndFetchTransfersAgain) {
 
 TEST_F(ImageHolderTest, ChangedImagePathFetchesAnewChangedCredentialsDoNot) {
     ASSERT_TRUE(Serve("other.txt", kImageWithoutModuleLine));
-    UpdateImage* first = &GetImage(holder_, site_, "/image.txt", "", "", "");
+    UpdateImage* first = &*GetImage(holder_, site_, "/image.txt", "", "", "");
     EXPECT_EQ(1u, first->patchSteps.size());
 
-    UpdateImage& sameWithOtherUser = GetImage(holder_, site_, "/image.txt", "", "someone", "secret");
+    UpdateImage& sameWithOtherUser = *GetImage(holder_, site_, "/image.txt", "", "someone", "secret");
     EXPECT_EQ(first, &sameWithOtherUser);
     EXPECT_EQ("", sameWithOtherUser.userName);
     EXPECT_EQ(1u, GetsOf("/image.txt").size());
 
-    UpdateImage& other = GetImage(holder_, site_, "/other.txt", "", "", "");
+    UpdateImage& other = *GetImage(holder_, site_, "/other.txt", "", "", "");
     EXPECT_EQ("/other.txt", other.imagePath);
     EXPECT_TRUE(other.patchSteps.empty());
     ASSERT_EQ(1u, other.modules.size());
@@ -114,7 +114,7 @@ TEST_F(ImageHolderTest, ChangedImagePathFetchesAnewChangedCredentialsDoNot) {
 }
 
 TEST_F(ImageHolderTest, NotFoundShowsTheStatusAndKeepsTheLists) {
-    UpdateImage& image = GetImage(holder_, site_, "/image.txt", "", "", "");
+    UpdateImage& image = *GetImage(holder_, site_, "/image.txt", "", "", "");
     ASSERT_EQ(1u, image.patchSteps.size());
     ASSERT_TRUE(httpcontrol::WriteRules(R"({"paths": {"/image.txt": {"status": 404}}})"));
     {
@@ -133,7 +133,7 @@ TEST_F(ImageHolderTest, NotFoundShowsTheStatusAndKeepsTheLists) {
     // A new image whose fetch fails stays empty.
     {
         uirobot::BoxWatcher boxes(OwnBoxes());
-        UpdateImage& missing = GetImage(holder_, site_, "/missing.txt", "", "", "");
+        UpdateImage& missing = *GetImage(holder_, site_, "/missing.txt", "", "", "");
         ASSERT_TRUE(boxes.WaitForCount(1, 5000));
         EXPECT_EQ("Error 404", boxes.Seen()[0].caption);
         EXPECT_TRUE(missing.patchSteps.empty());
@@ -155,14 +155,14 @@ TEST_F(ImageHolderTest, BaseUrlMakesTheNextGetImageFetchAgainAndFetchGoToTheOthe
     ASSERT_TRUE(httpcontrol::WriteWholeFile(httpcontrol::WineDirectory(otherRoot) + "based.txt",
                                             "[VERSION 2]\r\n[Patches]\r\nFROM V3 TO V4 p34.rtp 20\r\n"));
 
-    UpdateImage* image = &GetImage(holder_, site_, "/based.txt", "", "", "");
+    UpdateImage* image = &*GetImage(holder_, site_, "/based.txt", "", "", "");
     EXPECT_EQ(otherAddress, image->site);
     ASSERT_EQ(1u, image->patchSteps.size());
     EXPECT_EQ(otherAddress, image->patchSteps[0].site);
     EXPECT_EQ(1u, GetsOf("/based.txt").size());
 
     // The cached image names the other site now, so it no longer matches the url.
-    image = &GetImage(holder_, site_, "/based.txt", "", "", "");
+    image = &*GetImage(holder_, site_, "/based.txt", "", "", "");
     EXPECT_EQ(2u, GetsOf("/based.txt").size());
     EXPECT_TRUE(GetsOf(httpcontrol::ReadRequestLogFile(otherLog), "/based.txt").empty());
 
@@ -190,7 +190,7 @@ TEST_F(ImageHolderTest, EmptyUserOrPasswordIsPassedAsNoneEachByItself) {
         ASSERT_TRUE(httpcontrol::ClearRequestLog());
         ImageHolder holder;
         uirobot::BoxWatcher boxes(OwnBoxes());
-        UpdateImage& image = GetImage(holder, site_, "/image.txt", "", c.user, c.password);
+        UpdateImage& image = *GetImage(holder, site_, "/image.txt", "", c.user, c.password);
         const std::vector<LoggedRequest> gets = GetsOf("/image.txt");
         ASSERT_FALSE(gets.empty());
         for (const LoggedRequest& r : gets) {
@@ -209,7 +209,7 @@ TEST_F(ImageHolderTest, EmptyUserOrPasswordIsPassedAsNoneEachByItself) {
 }
 
 TEST_F(ImageHolderTest, RefererIsSentOnlyWhenGiven) {
-    UpdateImage& image = GetImage(holder_, site_, "/image.txt", "http://client.example/update", "", "");
+    UpdateImage& image = *GetImage(holder_, site_, "/image.txt", "http://client.example/update", "", "");
     FetchImage(image, "");
     FetchImage(image, "http://client.example/refresh");
     const std::vector<LoggedRequest> gets = GetsOf("/image.txt");
@@ -224,7 +224,7 @@ TEST_F(ImageHolderTest, ConnectionFailuresShowTheSystemCode) {
     // Nothing listens on this address: the request cannot be sent (case B).
     {
         uirobot::BoxWatcher boxes(OwnBoxes());
-        UpdateImage& image = GetImage(holder_, "127.0.0.89", "/image.txt", "", "", "");
+        UpdateImage& image = *GetImage(holder_, "127.0.0.89", "/image.txt", "", "", "");
         ASSERT_TRUE(boxes.WaitForCount(1, 10000));
         EXPECT_EQ("Error 12029", boxes.Seen()[0].caption);  // ERROR_INTERNET_CANNOT_CONNECT
         EXPECT_EQ(FormatMessageText(IDS_CANNOT_GET_FILE, "/image.txt", "127.0.0.89"), boxes.Seen()[0].text);
@@ -267,7 +267,7 @@ TEST_F(ImageHolderTest, OneReadTakesAnImageUpTo65535BytesEvenWhenTheServerTrickl
     ASSERT_TRUE(Serve("big.txt", text));
     // The server hands the answer out in 4 KiB pieces with pauses between them.
     ASSERT_TRUE(httpcontrol::WriteRules(R"({"paths": {"/big.txt": {"chunk_size": 4096, "chunk_delay": 0.02}}})"));
-    UpdateImage& image = GetImage(holder_, site_, "/big.txt", "", "", "");
+    UpdateImage& image = *GetImage(holder_, site_, "/big.txt", "", "", "");
     ASSERT_EQ(1u, image.modules.count("Big"));
     EXPECT_EQ(static_cast<size_t>(lines), image.modules.at("Big").files.size());
 
@@ -296,7 +296,7 @@ TEST_F(ImageHolderTest, TheLineCutByTheReadLimitIsDropped) {
     text.resize(65535 - cutLine.size() - 2, ' ');
     text += "\r\n" + cutLine + ".bak\r\nDELETE FILE after.txt\r\n";
     ASSERT_TRUE(Serve("cut.txt", text));
-    const UpdateImage& image = GetImage(holder_, site_, "/cut.txt", "", "", "");
+    const UpdateImage& image = *GetImage(holder_, site_, "/cut.txt", "", "", "");
     EXPECT_EQ(std::vector<std::string>{"keep.txt"}, image.deleteFiles);
 }
 

@@ -171,7 +171,7 @@ TEST(PatchDecisionWithoutLibrary, NoPathIsSearched) {
     engine.imagePath = "/image.txt";
     engine.log.SetPath(work.File("engine.log"));
     // The image is already cached, so the decision fetches nothing.
-    auto image = std::make_unique<UpdateImage>();
+    auto image = std::make_shared<UpdateImage>();
     image->site = engine.url;
     image->imagePath = engine.imagePath;
     ImagePatchStep step;

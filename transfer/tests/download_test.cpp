@@ -197,7 +197,7 @@ protected:
         site_ = httpcontrol::ServerAddress();
         httpcontrol::ClearRules();
         httpcontrol::ClearRequestLog();
-        context_.log.SetPath(scratch_.File("engine.log"));
+        diagnostics_.log.SetPath(scratch_.File("engine.log"));
         ASSERT_TRUE(OpenProgressDialog());
         ASSERT_FALSE(abortRequested);
     }
@@ -260,7 +260,8 @@ protected:
 
     testing_support::ScratchDirectory scratch_{"download"};
     std::string site_;
-    TransferContext context_;
+    Diagnostics diagnostics_;
+    TransferContext context_{diagnostics_};
     std::vector<std::string> records_;
 };
 
@@ -484,7 +485,7 @@ TEST_F(DownloadTest, CutAnswerIsResumedThreeTimesThenFails) {
     EXPECT_EQ(FormatMessageText(IDS_CANNOT_DOWNLOAD, "/cut.bin", site_.c_str()), box.text);
     const std::string text =
         "File /cut.bin could not be downloaded from site " + site_ + ": the connection broke before the end.";
-    EXPECT_EQ(std::vector<std::string>{text}, context_.errorReport.Texts());
+    EXPECT_EQ(std::vector<std::string>{text}, diagnostics_.errorReport.Texts());
     EXPECT_EQ(logLine(cut, 1) + logLine(2 * cut, 2) + logLine(3 * cut, 3) + "\r\n" + text, LogText());
     EXPECT_TRUE(ReadWholeFile(entry.localPath) == data.substr(0, 4 * cut)) << ReadWholeFile(entry.localPath).size();
     EXPECT_TRUE(ReadRecord("/cut.bin", &record));
@@ -580,7 +581,7 @@ TEST_F(DownloadTest, NotFoundShowsTheStatusAndCreatesNoFile) {
     EXPECT_EQ(0u, box.text.find("File /missing.bin could not be downloaded from site " + site_ + ".\r\n\r\n"));
     EXPECT_FALSE(FileExists(entry.localPath));
     const std::string text = "File /missing.bin could not be downloaded from site " + site_ + ".";
-    EXPECT_EQ(std::vector<std::string>{text}, context_.errorReport.Texts());
+    EXPECT_EQ(std::vector<std::string>{text}, diagnostics_.errorReport.Texts());
     EXPECT_EQ("\r\n" + text, LogText());
     std::string record;
     EXPECT_FALSE(ReadRecord("/missing.bin", &record));
@@ -618,7 +619,7 @@ TEST_F(DownloadTest, LocalFileThatCannotBeCreatedIsReported) {
         EXPECT_EQ("Error", OnlyBox(boxes).caption);
     }
     RemoveDirectoryA(entry.localPath.c_str());
-    EXPECT_EQ((std::vector<std::string>{report, report}), context_.errorReport.Texts());
+    EXPECT_EQ((std::vector<std::string>{report, report}), diagnostics_.errorReport.Texts());
     EXPECT_EQ(logLine + logLine, LogText());
     std::string record;
     EXPECT_FALSE(ReadRecord("/locked.bin", &record));
@@ -648,7 +649,7 @@ TEST_F(DownloadTest, FullDiskKeepsThePartialFileAndItsRecord) {
         EXPECT_EQ("Error", box.caption);
         EXPECT_EQ(FormatMessageText(IDS_DISK_FULL, entry.localPath.c_str()), box.text);
     }
-    EXPECT_EQ(std::vector<std::string>{text}, context_.errorReport.Texts());
+    EXPECT_EQ(std::vector<std::string>{text}, diagnostics_.errorReport.Texts());
     EXPECT_EQ(text, LogText());
     const std::string partial = ReadWholeFile(entry.localPath);
     EXPECT_GT(partial.size(), 0u);
@@ -701,7 +702,7 @@ TEST_F(DownloadTest, ConnectionRefusedByInternetConnectIsCaseA) {
     const uirobot::MessageBoxInfo box = OnlyBox(boxes);
     EXPECT_EQ("Error 87", box.caption);  // ERROR_INVALID_PARAMETER for an empty host
     EXPECT_EQ(FormatMessageText(IDS_CANNOT_OPEN_SITE, ""), box.text);
-    EXPECT_EQ(std::vector<std::string>{"Could not open site ."}, context_.errorReport.Texts());
+    EXPECT_EQ(std::vector<std::string>{"Could not open site ."}, diagnostics_.errorReport.Texts());
     EXPECT_EQ("\r\nCould not open site .", LogText());
 }
 

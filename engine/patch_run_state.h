@@ -1,0 +1,32 @@
+// The record of one patch run, owned by its thread.
+#pragma once
+#include <string>
+
+#include "common/com_ptr.h"
+#include "common/image_model.h"
+#include "engine/patch_run.h"
+
+class EngineContext;
+
+struct PatchRun {
+    EngineContext* engine = nullptr;
+    PatchRunRequest request;
+    // A second object of the server's own class: while it is held the server cannot shut
+    // down, also after the client has gone.
+    ComPtr<IUnknown> keepAlive;
+    // The engine's properties when the run started.
+    std::string url;
+    std::string imagePath;
+    std::string referer;
+    std::string userName;
+    std::string userPassword;
+    std::string appDirectory;
+    std::string downloadDirectory;
+    // Set when something the image asks for could not be done: the client is started
+    // again with its failure parameters.
+    bool failed = false;
+};
+
+// The run's six steps over the image: dialog, patch files, deletions, mandatory files,
+// commands, close.
+void PerformPatch(PatchRun& run, const UpdateImage& image);

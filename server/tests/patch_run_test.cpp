@@ -1,0 +1,315 @@
+// The patch run end to end: a client hands over with StartPatch and ends, the engine
+// (halvorin.exe, started by COM) waits for it, downloads and applies patch files from a
+// real site with our patchw32.dll, deletes listed files, downloads, expands (expand.exe,
+// files made by Debian's mscompress) and installs mandatory files, runs their commands and
+// starts the client again; the UI robot presses Cancel and closes failure boxes.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "common/bstr.h"
+#include "common/com_ptr.h"
+#include "common/win_handles.h"
+#include "engine/file_identity.h"
+#include "server/tests/server_process.h"
+#include "tests/helpers/test_support.h"
+#include "tests/robot/ui_robot.h"
+#include "tests/support/http_control.h"
+#include "halvorin_idl.h"
+
+using namespace testing_support;
+
+namespace {
+
+// The two files of a release of the application; each version differs at several places.
+std::string Content(size_t size, int version, unsigned seed) {
+    std::string bytes(size, '\0');
+    unsigned x = seed;
+    for (char& c : bytes) {
+        x = x * 1103515245u + 12345u;
+        c = static_cast<char>(x >> 16);
+    }
+    for (size_t at = 0; at + 16 < size; at += size / 5 + 1) bytes.replace(at, 6, "v" + std::to_string(10000 + version));
+    return bytes;
+}
+
+void WriteRelease(const std::string& directory, int version) {
+    CreateDirectoryA(directory.c_str(), nullptr);
+    CreateDirectoryA((directory + "\\lib").c_str(), nullptr);
+    ASSERT_TRUE(WriteWholeFile(directory + "\\app.exe", Content(90000, version, 1)));
+    ASSERT_TRUE(WriteWholeFile(directory + "\\lib\\core.dll", Content(150000, version, 2)));
+}
+
+bool SameAsRelease(const std::string& directory, int version) {
+    return ReadWholeFile(directory + "\\app.exe") == Content(90000, version, 1) &&
+           ReadWholeFile(directory + "\\lib\\core.dll") == Content(150000, version, 2);
+}
+
+// Waits for a file to appear; its content, or "" when it did not within the time.
+std::string WaitForFile(const std::string& path, DWORD timeoutMs = 90000) {
+    for (DWORD waited = 0; waited < timeoutMs; waited += 100) {
+        if (FileExists(path)) return ReadWholeFile(path);
+        Sleep(100);
+    }
+    return std::string();
+}
+
+bool StampedOn20010102(const std::string& path) {
+    UniqueHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    FILETIME lastWrite;
+    SYSTEMTIME time;
+    return file && GetFileTime(file.get(), nullptr, nullptr, &lastWrite) && FileTimeToSystemTime(&lastWrite, &time) &&
+           time.wYear == 2001 && time.wMonth == 1 && time.wDay == 2 && time.wHour == 1 && time.wMinute == 5;
+}
+
+class PatchRunTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        ASSERT_EQ(0, RunProcess("\"" + ProgramDirectory() + "halvorin.exe\" -regserver"));
+        // The patch files of the site, v1 to v2 and v2 to v3, made by makepatch.exe.
+        ScratchDirectory releases("releases");
+        for (int v = 1; v <= 3; ++v) WriteRelease(releases.File("v" + std::to_string(v)), v);
+        CreateDirectoryA((httpcontrol::RootDir() + "patches").c_str(), nullptr);
+        for (int v = 1; v <= 2; ++v) {
+            const std::string patch = httpcontrol::RootDir() + "patches\\p" + std::to_string(v) + std::to_string(v + 1) + ".rtp";
+            ASSERT_EQ(0, RunProcess("\"" + ProgramDirectory() + "makepatch.exe\" \"" +
+                                    releases.File("v" + std::to_string(v)) + "\" \"" +
+                                    releases.File("v" + std::to_string(v + 1)) + "\" \"" + patch + "\""));
+        }
+    }
+
+    void SetUp() override {
+        ASSERT_FALSE(httpcontrol::ControlDir().empty()) << "run me through with_http_server.sh";
+        ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
+        httpcontrol::ClearRules();
+        CreateDirectoryA(app_.File("download").c_str(), nullptr);
+    }
+    void TearDown() override { CoUninitialize(); }
+
+    static std::string PatchLine(int from) {
+        const std::string name = "patches/p" + std::to_string(from) + std::to_string(from + 1) + ".rtp";
+        return "FROM V" + std::to_string(from) + " TO V" + std::to_string(from + 1) + " " + name + " " +
+               std::to_string(ReadWholeFile(httpcontrol::RootDir() + name).size()) + "\r\n";
+    }
+
+    // A FILE line for a file of the site that the image installs at local.
+    static std::string FileLine(const std::string& name, const std::string& local, const std::string& flags) {
+        const std::string plain = httpcontrol::RootDir() + "plain\\" + name;
+        UniqueHandle file(CreateFileA(plain.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+        const std::string size = std::to_string(file ? GetFileSize(file.get(), nullptr) : 10);
+        const std::string id = file ? ComputeFileId(file.get()) : "00FFFFFFFF";
+        const size_t compressed = ReadWholeFile(httpcontrol::RootDir() + "files\\" + name + "_").size();
+        return "FILE files/" + name + "_ " + local + " " + size + " " + std::to_string(compressed ? compressed : 10) +
+               " 1/2/2001 1:05:00 " + flags + " " + id + "\r\n";
+    }
+
+    // An object of its own appID on an image with these lines.
+    ComPtr<IHalvorin> Engine(const std::string& appId, const std::string& imageLines) {
+        const std::string image = appId + ".img";
+        EXPECT_TRUE(WriteWholeFile(httpcontrol::RootDir() + image, "[VERSION 3]\r\n" + imageLines));
+        ComPtr<IHalvorin> engine;
+        EXPECT_EQ(S_OK, CoCreateInstance(CLSID_Halvorin, nullptr, CLSCTX_LOCAL_SERVER, IID_IHalvorin,
+                                         engine.ReceiveVoid()));
+        if (!engine) return engine;
+        engine->put_appID(Bstr(AppId(appId)));
+        engine->put_url(Bstr(httpcontrol::ServerAddress()));
+        engine->put_imagePath(Bstr("/" + image));
+        engine->put_appDirectory(Bstr(app_.path()));
+        engine->put_downloadDirectory(Bstr(app_.File("download")));
+        engine->put_logFile(Bstr(Log(appId)));
+        return engine;
+    }
+
+    static std::string AppId(const std::string& name) { return name + "-" + std::to_string(GetCurrentProcessId()); }
+    std::string Log(const std::string& appId) { return app_.File(appId + ".log"); }
+    // The program the engine starts again: it records its command line and directory.
+    std::string Relaunch(const std::string& record) { return ChildProgram() + " record " + record; }
+
+    static DWORD ServerProcess(IHalvorin* engine) {
+        LONG id = 0;
+        engine->get_processID(&id);
+        return static_cast<DWORD>(id);
+    }
+
+    static uirobot::WindowFilter Of(DWORD processId) {
+        uirobot::WindowFilter filter;
+        filter.processId = processId;
+        return filter;
+    }
+
+    // Waits for the server's progress dialog to show the status, then presses Cancel.
+    static bool CancelWhenShown(DWORD server, const std::string& status) {
+        HWND dialog = nullptr;
+        for (int i = 0; i < 600; ++i) {
+            if (dialog || uirobot::FindProgressDialog(Of(server), 100, &dialog)) {
+                if (uirobot::ReadWindowText(GetDlgItem(dialog, uirobot::kStatusLine)) == status) {
+                    return uirobot::ClickCancel(dialog);
+                }
+                if (!IsWindow(dialog)) dialog = nullptr;
+            }
+            Sleep(50);
+        }
+        return false;
+    }
+
+    std::vector<std::string> Report(IHalvorin* engine) {
+        const std::string file = app_.File("report.txt");
+        DeleteFileA(file.c_str());
+        engine->WriteErrorReport(Bstr(file));
+        std::vector<std::string> lines;
+        const std::string text = ReadWholeFile(file);
+        for (size_t start = 0; start < text.size();) {
+            const size_t end = text.find("\r\n", start);
+            lines.push_back(text.substr(start + 2, end - start - 2));
+            start = end + 2;
+        }
+        return lines;
+    }
+
+    ScratchDirectory app_{"run-app"};
+};
+
+// The client hands over and ends; the engine lives on, brings the application from v1 to
+// v3 and installs what the image asks, then starts the client with its success parameters.
+TEST_F(PatchRunTest, TheWholeRoadFromVersion1To3) {
+    WriteRelease(app_.path(), 1);
+    ASSERT_TRUE(WriteWholeFile(app_.File("old.dat"), "listed for deletion"));
+    ASSERT_TRUE(WriteWholeFile(app_.File("app.cfg"), "the old settings"));
+    ScratchDirectory elsewhere("run-elsewhere");
+    ASSERT_TRUE(WriteWholeFile(elsewhere.File("abs.dat"), "absolute"));
+    char system[MAX_PATH] = "";
+    GetSystemDirectoryA(system, sizeof system);
+    const std::string systemName = "halvorin-run-" + std::to_string(GetCurrentProcessId()) + ".dll";
+    ASSERT_TRUE(WriteWholeFile(std::string(system) + "\\" + systemName, "system file"));
+    const std::string image = "[Patches]\r\n" + PatchLine(1) + PatchLine(2) + "[Mandatory]\r\n" +
+                              FileLine("new.bin", "data\\new.bin", "none") +
+                              FileLine("setup.exe", "tools\\setup.exe", "[exec]") +
+                              FileLine("app.cfg", "app.cfg", "none") + "DELETE FILE old.dat\r\n" +
+                              "DELETE FILE %SYSTEM%\\" + systemName + "\r\nDELETE FILE " + elsewhere.File("abs.dat") +
+                              "\r\n";
+    ASSERT_TRUE(WriteWholeFile(httpcontrol::RootDir() + "road.img", "[VERSION 3]\r\n" + image));
+    const std::string log = Log("road");
+    const std::string record = app_.File("relaunched.txt");
+
+    // app.cfg is held by another process until its expansion has begun and a moment more:
+    // the copy over it succeeds on a retry.
+    auto held = std::make_unique<HeldFile>(app_.File("app.cfg"));
+    ASSERT_TRUE(held->holding());
+    std::thread releaser([&] {
+        for (int i = 0; i < 600 && ReadWholeFile(log).find("app.cfg_\".") == std::string::npos; ++i) Sleep(100);
+        Sleep(2000);
+        held.reset();
+    });
+    DWORD server = 0;
+    {
+        // Started now for its process id; released, so that only the run keeps it alive.
+        ComPtr<IHalvorin> probe = Engine("probe", "");
+        ASSERT_TRUE(probe);
+        server = ServerProcess(probe.Get());
+    }
+    uirobot::BoxWatcher boxes(Of(server));
+    const std::string client = "\"" + ProgramDirectory() + "patch_client.exe\" exit " + AppId("road") + " " +
+                               httpcontrol::ServerAddress() + " /road.img \"" + app_.path() + "\" \"" +
+                               app_.File("download") + "\" \"" + log + "\" \"" + Relaunch(record) + "\" \"" +
+                               elsewhere.path() + "\" /ok /failed 1 3";
+    EXPECT_EQ(0, RunProcess(client));
+    const std::string relaunched = WaitForFile(record);
+    releaser.join();
+    EXPECT_EQ(0u, boxes.Count()) << (boxes.Count() ? boxes.Seen()[0].text : "");
+
+    EXPECT_EQ(Relaunch(record) + " /ok\n" + elsewhere.path() + "\n", relaunched);
+    EXPECT_TRUE(SameAsRelease(app_.path(), 3));
+    EXPECT_FALSE(FileExists(app_.File("p12.rtp")) || FileExists(app_.File("p23.rtp")));
+    EXPECT_FALSE(FileExists(app_.File("old.dat")));
+    EXPECT_FALSE(FileExists(std::string(system) + "\\" + systemName));
+    EXPECT_FALSE(FileExists(elsewhere.File("abs.dat")));
+    EXPECT_TRUE(ReadWholeFile(app_.File("data\\new.bin")) == ReadWholeFile(httpcontrol::RootDir() + "plain\\new.bin"));
+    EXPECT_TRUE(StampedOn20010102(app_.File("data\\new.bin")));
+    EXPECT_TRUE(ReadWholeFile(app_.File("app.cfg")) == ReadWholeFile(httpcontrol::RootDir() + "plain\\app.cfg"));
+    EXPECT_EQ("run\n", ReadWholeFile(app_.File("tools\\runs.log"))) << "the installed command ran once";
+    EXPECT_FALSE(FileExists(app_.File("download\\data\\new.bin")) || FileExists(app_.File("download\\data\\new.bin_")));
+    const std::string text = ReadWholeFile(log);
+    EXPECT_EQ(0u, text.find("\r\n----StartPatch:")) << text;
+    EXPECT_NE(std::string::npos, text.find("\r\nPatch process successful."));
+}
+
+// A step that cannot be downloaded is left out and the next one tried; a patch that does
+// not apply and a mandatory file that cannot be downloaded make the run a failure, and the
+// file is not started. Meanwhile the engine refuses a second run of the same appID, runs
+// one of another appID, and ends a client that does not end by itself.
+TEST_F(PatchRunTest, FailuresAndTwoRunsAtOnce) {
+    WriteRelease(app_.path(), 1);
+    ComPtr<IHalvorin> busy = Engine("busy", "[Patches]\r\nFROM V1 TO V2 patches/none.rtp 100\r\n" + PatchLine(2) +
+                                                "[Mandatory]\r\n" + FileLine("gone.exe", "tools\\gone.exe", "[exec]"));
+    ASSERT_TRUE(busy);
+    uirobot::BoxWatcher boxes(Of(ServerProcess(busy.Get())));
+    server_testing::ChildProcess client;
+    ASSERT_TRUE(client.Start("\"" + ChildProgram() + "\" sleep 60000"));
+    const DWORD start = GetTickCount();
+    const std::string busyRecord = app_.File("busy.txt");
+    ASSERT_EQ(S_OK, busy->StartPatch(static_cast<LONG>(client.id()), Bstr(Relaunch(busyRecord)), Bstr(""), Bstr("/ok"),
+                                     Bstr(""), 1, 3));
+    EXPECT_EQ(E_FAIL, busy->StartPatch(0, Bstr(Relaunch(app_.File("second.txt"))), Bstr(""), Bstr(""), Bstr(""), 1, 3));
+
+    ComPtr<IHalvorin> beside = Engine("beside", "");
+    const std::string besideRecord = app_.File("beside.txt");
+    ASSERT_EQ(S_OK, beside->StartPatch(0, Bstr(Relaunch(besideRecord)), Bstr(""), Bstr("/ok"), Bstr("/failed"), 3, 3));
+    EXPECT_EQ(Relaunch(besideRecord) + " /ok", WaitForFile(besideRecord, 4000).substr(0, Relaunch(besideRecord).size() + 4))
+        << "the other appID runs while the first waits for its client";
+
+    ASSERT_TRUE(client.WaitForExit(20000));
+    EXPECT_GE(GetTickCount() - start, 4500u);
+    EXPECT_EQ(0xFFFFFFFFu, client.ExitCode());
+    const std::string relaunched = WaitForFile(busyRecord);
+    EXPECT_EQ(Relaunch(busyRecord) + " \n", relaunched.substr(0, relaunched.find('\n') + 1)) << "one trailing blank";
+    EXPECT_FALSE(FileExists(app_.File("second.txt")));
+
+    const std::string text = ReadWholeFile(Log("busy"));
+    const size_t missing = text.find("\r\nDownloading patch file patches/none.rtp.");
+    EXPECT_LT(missing, text.find("\r\nDownloading patch file patches/p23.rtp.")) << text;
+    EXPECT_NE(std::string::npos, text.find("... completed, code=4.")) << "p23 does not fit version 1";
+    EXPECT_EQ(std::string::npos, text.find("[exec]Executing")) << "a file that was not installed is not started";
+    EXPECT_NE(std::string::npos, text.find("\r\nPatch process failed."));
+    EXPECT_EQ(2u, boxes.Count()) << "the two 404 answers";
+}
+
+// Cancel during a patch download ends the run after the applications already started;
+// Cancel during a mandatory download lets the expansions already started finish. Both
+// runs count as failed.
+TEST_F(PatchRunTest, CancelDuringThePatchAndTheMandatoryPhase) {
+    WriteRelease(app_.path(), 1);
+    ASSERT_TRUE(httpcontrol::WriteRules(R"({"paths": {"/patches/p23.rtp": {"pause_after": 0, "pause": 3.0},
+                                                    "/files/slow.bin_": {"pause_after": 0, "pause": 3.0}}})"));
+    ComPtr<IHalvorin> patches = Engine("cancel-patch", "[Patches]\r\n" + PatchLine(1) + PatchLine(2));
+    ASSERT_TRUE(patches);
+    const DWORD server = ServerProcess(patches.Get());
+    const std::string record = app_.File("cancelled.txt");
+    ASSERT_EQ(S_OK, patches->StartPatch(0, Bstr(Relaunch(record)), Bstr(""), Bstr("/ok"), Bstr("/failed"), 1, 3));
+    EXPECT_TRUE(CancelWhenShown(server, "Downloading file: p23.rtp"));
+    std::string relaunched = WaitForFile(record);
+    EXPECT_EQ(Relaunch(record) + " /failed\n", relaunched.substr(0, relaunched.find('\n') + 1));
+    EXPECT_EQ(std::vector<std::string>{"Patch file patches/p23.rtp download aborted."}, Report(patches.Get()));
+    std::string text = ReadWholeFile(Log("cancel-patch"));
+    EXPECT_LT(text.find("... completed, code=0."), text.find("\r\nPatch process failed.")) << text;
+    EXPECT_TRUE(SameAsRelease(app_.path(), 2)) << "the first patch was applied before the client started";
+
+    DeleteFileA(record.c_str());
+    ComPtr<IHalvorin> files = Engine("cancel-files", "[Mandatory]\r\n" + FileLine("first.bin", "first.bin", "none") +
+                                                         FileLine("slow.bin", "slow.bin", "none"));
+    ASSERT_EQ(S_OK, files->StartPatch(0, Bstr(Relaunch(record)), Bstr(""), Bstr("/ok"), Bstr("/failed"), 3, 3));
+    EXPECT_TRUE(CancelWhenShown(server, "Downloading file: slow.bin"));
+    relaunched = WaitForFile(record);
+    EXPECT_EQ(Relaunch(record) + " /failed\n", relaunched.substr(0, relaunched.find('\n') + 1));
+    // After the files that the check found missing, the one whose download was cancelled.
+    const std::vector<std::string> report = Report(files.Get());
+    ASSERT_EQ(3u, report.size());
+    EXPECT_EQ("Mandatory file " + app_.File("download") + "/slow.bin download aborted.", report[2]);
+    EXPECT_TRUE(ReadWholeFile(app_.File("first.bin")) == ReadWholeFile(httpcontrol::RootDir() + "plain\\first.bin"));
+    EXPECT_FALSE(FileExists(app_.File("slow.bin")));
+}
+
+}  // namespace
