@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <thread>
@@ -111,14 +112,18 @@ protected:
     ComPtr<IHalvorin> Engine(const std::string& appId, const std::string& imageLines) {
         const std::string image = appId + ".img";
         EXPECT_TRUE(WriteWholeFile(httpcontrol::RootDir() + image, "[VERSION 3]\r\n" + imageLines));
+        return EngineOn(appId, "/" + image, app_.path());
+    }
+
+    ComPtr<IHalvorin> EngineOn(const std::string& appId, const std::string& image, const std::string& appDirectory) {
         ComPtr<IHalvorin> engine;
         EXPECT_EQ(S_OK, CoCreateInstance(CLSID_Halvorin, nullptr, CLSCTX_LOCAL_SERVER, IID_IHalvorin,
                                          engine.ReceiveVoid()));
         if (!engine) return engine;
         engine->put_appID(Bstr(AppId(appId)));
         engine->put_url(Bstr(httpcontrol::ServerAddress()));
-        engine->put_imagePath(Bstr("/" + image));
-        engine->put_appDirectory(Bstr(app_.path()));
+        engine->put_imagePath(Bstr(image));
+        engine->put_appDirectory(Bstr(appDirectory));
         engine->put_downloadDirectory(Bstr(app_.File("download")));
         engine->put_logFile(Bstr(Log(appId)));
         return engine;
@@ -310,6 +315,65 @@ TEST_F(PatchRunTest, CancelDuringThePatchAndTheMandatoryPhase) {
     EXPECT_EQ("Mandatory file " + app_.File("download") + "/slow.bin download aborted.", report[2]);
     EXPECT_TRUE(ReadWholeFile(app_.File("first.bin")) == ReadWholeFile(httpcontrol::RootDir() + "plain\\first.bin"));
     EXPECT_FALSE(FileExists(app_.File("slow.bin")));
+}
+
+// Against a site that halvorin-site published (the native tool, before this program ran):
+// an installation of each older release becomes the newest, file for file.
+class PublishedSite : public PatchRunTest {
+protected:
+    static void SetUpTestSuite() { ASSERT_EQ(0, RunProcess("\"" + ProgramDirectory() + "halvorin.exe\" -regserver")); }
+
+    // Files below directory, as relative paths with their content.
+    static void ReadTree(const std::string& directory, const std::string& relative,
+                         std::vector<std::pair<std::string, std::string>>* files) {
+        WIN32_FIND_DATAA found;
+        const std::string here = directory + (relative.empty() ? "" : "\\" + relative);
+        HANDLE find = FindFirstFileA((here + "\\*").c_str(), &found);
+        if (find == INVALID_HANDLE_VALUE) return;
+        do {
+            const std::string name = found.cFileName;
+            if (name == "." || name == "..") continue;
+            const std::string child = relative.empty() ? name : relative + "\\" + name;
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                ReadTree(directory, child, files);
+            } else {
+                files->push_back({child, ReadWholeFile(directory + "\\" + child)});
+            }
+        } while (FindNextFileA(find, &found));
+        FindClose(find);
+        std::sort(files->begin(), files->end());
+    }
+};
+
+TEST_F(PublishedSite, EachOlderReleaseBecomesTheNewest) {
+    const std::string releases = httpcontrol::WineDirectory(httpcontrol::EnvText("HALVORIN_RELEASES"));
+    ASSERT_FALSE(releases.empty()) << "run through with_published_site.sh";
+    std::vector<std::pair<std::string, std::string>> newest;
+    ReadTree(releases + "v3", "", &newest);
+    for (int version = 1; version <= 2; ++version) {
+        SCOPED_TRACE("release " + std::to_string(version));
+        ScratchDirectory installed("published");
+        std::vector<std::pair<std::string, std::string>> files;
+        ReadTree(releases + "v" + std::to_string(version), "", &files);
+        for (const auto& file : files) {
+            const size_t slash = file.first.rfind('\\');
+            if (slash != std::string::npos) CreateDirectoryA(installed.File(file.first.substr(0, slash)).c_str(), nullptr);
+            ASSERT_TRUE(WriteWholeFile(installed.File(file.first), file.second));
+        }
+        ComPtr<IHalvorin> engine = EngineOn("published" + std::to_string(version), "/image.txt", installed.path());
+        ASSERT_TRUE(engine);
+        const std::string record = app_.File("published.txt");
+        DeleteFileA(record.c_str());
+        ASSERT_EQ(S_OK, engine->StartPatch(0, Bstr(Relaunch(record)), Bstr(""), Bstr("/ok"), Bstr("/failed"), version, 3));
+        const std::string relaunched = WaitForFile(record);
+        EXPECT_EQ(Relaunch(record) + " /ok\n", relaunched.substr(0, relaunched.find('\n') + 1))
+            << ReadWholeFile(Log("published" + std::to_string(version)));
+        files.clear();
+        ReadTree(installed.path(), "", &files);
+        EXPECT_TRUE(files == newest) << files.size() << " files against " << newest.size();
+        EXPECT_NE(std::string::npos, ReadWholeFile(Log("published" + std::to_string(version))).find("code=0."))
+            << "a patch was applied";
+    }
 }
 
 }  // namespace

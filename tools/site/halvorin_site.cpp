@@ -1,5 +1,6 @@
-// halvorin-site: the publishers' tool. "dump" shows an update image as the engine parses
-// it; "fileid" prints the file Id and size of files to write into an image.
+// halvorin-site: the publishers' tool. "publish" makes an update site from a manifest,
+// "check" verifies a site against its image, "dump" shows an update image as the engine
+// parses it, "fileid" prints the file Id and size of files to write into an image.
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -13,6 +14,8 @@
 #include "tools/site/file_facts.h"
 #include "tools/site/image_json.h"
 #include "tools/site/image_warnings.h"
+#include "tools/site/publish.h"
+#include "tools/site/site_check.h"
 
 namespace {
 
@@ -20,6 +23,12 @@ constexpr int kExitFailure = 2;
 
 const char kUsage[] =
     "usage:\n"
+    "  halvorin-site publish MANIFEST SITE_DIR\n"
+    "      Makes the update site that MANIFEST describes in SITE_DIR (replacing what is\n"
+    "      there): the image, the patches between releases, the compressed files.\n"
+    "  halvorin-site check SITE_DIR IMAGE\n"
+    "      Checks that SITE_DIR holds every file the image IMAGE names, as the image\n"
+    "      describes it, and that its patches fit together; exits 1 when a problem is found.\n"
     "  halvorin-site dump IMAGE [--site S] [--user U] [--password P]\n"
     "      Parses the update image IMAGE as the engine does and prints the result as one\n"
     "      JSON object. The image starts with site S, user U and password P (empty by\n"
@@ -149,6 +158,19 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (command == "dump") return Dump(argc - 2, argv + 2);
+    if (command == "publish") {
+        if (argc != 4) return UsageError("publish takes MANIFEST SITE_DIR");
+        std::string error;
+        if (PublishSite(argv[2], argv[3], stderr, &error)) return 0;
+        fprintf(stderr, "halvorin-site: %s\n", error.c_str());
+        return kExitFailure;
+    }
+    if (command == "check") {
+        if (argc != 4) return UsageError("check takes SITE_DIR IMAGE");
+        const size_t problems = CheckSite(argv[2], argv[3], stdout);
+        if (problems == 0) printf("halvorin-site: %s: no problems\n", argv[3]);
+        return problems == 0 ? 0 : 1;
+    }
     if (command == "fileid") return FileIds(argc - 2, argv + 2);
     return UsageError(("unknown command " + command).c_str());
 }

@@ -1,0 +1,58 @@
+// The publisher's manifest: what halvorin-site publish makes a site from. A text file, one
+// directive per line; '#' starts a comment; a word that holds blanks is written in double
+// quotes. Paths are relative to the manifest's directory unless absolute.
+//
+//   site updates.example.com          the host (or host:port) the engine is told to use
+//   image /myapp/image.txt            object path of the image on the site (default /image.txt)
+//   release 1 releases/v1             the application's releases, oldest first: version and
+//   release 2 releases/v2             directory of each
+//   direct 1                          also a patch straight from release 1 to the newest
+//   mandatory app.exe [exec]          files of the newest release every installation must
+//   mandatory data/*.dat              hold (relative to its directory; '*' and '?' match
+//                                     within one path part); then the flags, if any
+//   engine out/halvorin.exe           the engine's own files, and their names in the
+//   engine out/patchw32.dll           engine's directory (default: the file's name)
+//   module Tools "Handy tools"        an optional module and its description, then its files:
+//   module-file tools/t.exe tools\t.exe [exec]   source, installed path, flags
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct ManifestRelease {
+    int32_t version = 0;
+    std::string directory;
+    size_t line = 0;
+};
+
+struct ManifestFile {
+    std::string source;     // the file to publish (a pattern for mandatory files)
+    std::string localPath;  // where the engine installs it ('/' between parts)
+    std::string flags;      // "[exec]", ... or empty
+    size_t line = 0;
+};
+
+struct ManifestModule {
+    std::string name;
+    std::string description;
+    std::vector<ManifestFile> files;
+};
+
+struct Manifest {
+    std::string directory;  // the manifest's own directory; relative paths start there
+    std::string site;
+    std::string imagePath = "/image.txt";
+    std::vector<ManifestRelease> releases;
+    std::vector<int32_t> directFrom;
+    std::vector<ManifestFile> mandatory;  // source: a path or pattern in the newest release
+    std::vector<ManifestFile> engine;
+    std::vector<ManifestModule> modules;
+};
+
+// Reads the manifest text. False with *error as "LINE: problem" for the first problem:
+// an unknown directive, a missing or extra word, a version that is no number or not
+// higher than the one before, a module file before any module, no site or no release.
+bool ParseManifest(const std::string& text, Manifest* manifest, std::string* error);
+
+// '*' (any run of characters but '/') and '?' (one such character) in pattern.
+bool MatchPathPattern(const std::string& pattern, const std::string& path);

@@ -1,0 +1,133 @@
+// halvorin-site publish and check, run as a program on trees it is given; the compressor
+// against Debian's msexpand.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tools/site/szdd.h"
+
+namespace {
+
+std::string ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream data;
+    data << in.rdbuf();
+    return data.str();
+}
+
+void WriteAll(const std::string& path, const std::string& data) {
+    system(("mkdir -p '" + path.substr(0, path.rfind('/')) + "'").c_str());
+    std::ofstream(path, std::ios::binary) << data;
+}
+
+std::string RandomBytes(size_t size, unsigned seed) {
+    std::mt19937 random(seed);
+    std::string bytes(size, '\0');
+    for (char& c : bytes) c = static_cast<char>(random());
+    return bytes;
+}
+
+class Publish : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string pattern = ::testing::TempDir() + "publish_XXXXXX";
+        ASSERT_NE(nullptr, mkdtemp(pattern.data()));
+        dir_ = pattern;
+    }
+    void TearDown() override { system(("rm -rf '" + dir_ + "'").c_str()); }
+
+    // Runs the tool; its exit code, with what it printed in *output.
+    int Tool(const std::string& arguments, std::string* output) {
+        const std::string out = dir_ + "/output.txt";
+        const int status = system((std::string(getenv("HALVORIN_SITE_TOOL")) + " " + arguments + " >'" + out + "' 2>&1").c_str());
+        *output = ReadAll(out);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    std::string dir_;
+};
+
+}  // namespace
+
+TEST(Szdd, RoundTripsAndExpandsWithMsexpand) {
+    const std::string text = [] {
+        std::string t;
+        for (int i = 0; i < 3000; ++i) t += "line " + std::to_string(i % 97) + " of a text that repeats\n";
+        return t;
+    }();
+    const std::string samples[] = {"", "a", std::string(15, 'x'), RandomBytes(16, 1), RandomBytes(4095, 2),
+                                   RandomBytes(4097, 3), RandomBytes(100000, 4), text, std::string(70000, ' ')};
+    const std::string file = ::testing::TempDir() + "szdd_sample";
+    for (const std::string& sample : samples) {
+        SCOPED_TRACE(sample.size());
+        const std::vector<uint8_t> plain(sample.begin(), sample.end());
+        const std::vector<uint8_t> compressed = CompressSzdd(plain, 't');
+        std::vector<uint8_t> expanded;
+        ASSERT_TRUE(ExpandSzdd(compressed, &expanded));
+        EXPECT_TRUE(expanded == plain);
+        WriteAll(file, std::string(compressed.begin(), compressed.end()));
+        ASSERT_EQ(0, system(("msexpand <'" + file + "' >'" + file + ".out'").c_str()));
+        EXPECT_TRUE(ReadAll(file + ".out") == sample) << "msexpand reads it otherwise";
+        if (sample == text) EXPECT_LT(compressed.size(), sample.size() / 4);
+        // Cut short, it is no file.
+        if (compressed.size() > 20) {
+            EXPECT_FALSE(ExpandSzdd(std::vector<uint8_t>(compressed.begin(), compressed.end() - 3), &expanded));
+        }
+    }
+}
+
+TEST_F(Publish, PublishCheckAndRefuse) {
+    const std::string program = RandomBytes(80000, 7);
+    for (int v = 1; v <= 3; ++v) {
+        std::string changed = program;
+        changed.replace(1000 * v, 4, "ver" + std::to_string(v));
+        WriteAll(dir_ + "/v" + std::to_string(v) + "/app.exe", changed);
+        WriteAll(dir_ + "/v" + std::to_string(v) + "/lib/core.dll", RandomBytes(3000, 8) + std::to_string(v));
+    }
+    WriteAll(dir_ + "/v1/gone.txt", "dropped by release 2");
+    WriteAll(dir_ + "/site.txt",
+             "site 127.0.0.1\nrelease 1 v1\nrelease 2 v2\nrelease 3 v3\nmandatory app.exe [exec]\n"
+             "mandatory lib/*.dll\nengine v3/lib/core.dll helper.dll\nmodule Tools \"Handy tools\"\n"
+             "module-file v1/gone.txt docs/readme.txt\n");
+    std::string output;
+    ASSERT_EQ(0, Tool("publish " + dir_ + "/site.txt " + dir_ + "/site", &output)) << output;
+    const std::string image = ReadAll(dir_ + "/site/image.txt");
+    EXPECT_NE(std::string::npos, image.find("FROM V1 TO V2 patches/p1-2.rtp ")) << image;
+    EXPECT_NE(std::string::npos, image.find("FILE files/app.exe_ app.exe 80000 ")) << image;
+    EXPECT_NE(std::string::npos, image.find(" [exec] ")) << image;
+    EXPECT_NE(std::string::npos, image.find("DELETE FILE gone.txt\r\n[Halvorin]\r\nFILE engine/helper.dll_ helper.dll"))
+        << image;
+    EXPECT_NE(std::string::npos, image.find("MODULE Tools Handy tools\r\nFILE modules/Tools/docs/readme.txt_ docs\\readme.txt"));
+    EXPECT_EQ(0, Tool("check " + dir_ + "/site " + dir_ + "/site/image.txt", &output)) << output;
+
+    // A damaged file is named with its image line.
+    std::string damaged = ReadAll(dir_ + "/site/files/lib/core.dll_");
+    damaged[damaged.size() / 2] ^= 0x55;
+    WriteAll(dir_ + "/site/files/lib/core.dll_", damaged);
+    EXPECT_EQ(1, Tool("check " + dir_ + "/site " + dir_ + "/site/image.txt", &output));
+    EXPECT_NE(std::string::npos, output.find("image.txt:7: files/lib/core.dll_ has the file Id")) << output;
+    EXPECT_EQ(std::string::npos, output.find("app.exe")) << output;
+
+    // A manifest with a fault writes nothing, and names its line.
+    WriteAll(dir_ + "/bad.txt", "site 127.0.0.1\nrelease 1 v1\nrelease 2 v2\nmandatory nosuch.exe\n");
+    EXPECT_EQ(2, Tool("publish " + dir_ + "/bad.txt " + dir_ + "/other", &output));
+    EXPECT_NE(std::string::npos, output.find("bad.txt:4: no file of release 2 is nosuch.exe")) << output;
+    struct stat status;
+    EXPECT_NE(0, stat((dir_ + "/other").c_str(), &status));
+    EXPECT_EQ(0, system(("test -z \"$(ls -A '" + dir_ + "' | grep partial)\"").c_str())) << "no half-built site left";
+    WriteAll(dir_ + "/bad.txt", "site 127.0.0.1\nrelease 2 v2\nrelease 1 v1\n");
+    EXPECT_EQ(2, Tool("publish " + dir_ + "/bad.txt " + dir_ + "/other", &output));
+    EXPECT_NE(std::string::npos, output.find("bad.txt:3: release 1 is not newer")) << output;
+
+    // Publishing again replaces the whole site.
+    ASSERT_EQ(0, Tool("publish " + dir_ + "/site.txt " + dir_ + "/site", &output)) << output;
+    EXPECT_EQ(0, Tool("check " + dir_ + "/site " + dir_ + "/site/image.txt", &output)) << output;
+}
