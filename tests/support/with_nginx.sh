@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Runs a command while Debian's nginx serves a directory: a real server with Range
 # and basic authentication, beside the fault-injecting one.
-#   with_nginx.sh ADDR ROOT [--auth user:password] [--control DIR] [--port N] -- command...
+#   with_nginx.sh ADDR ROOT [--auth user:password] [--control DIR] [--port N] [--rate BYTES]
+#                 -- command...
+# --rate limits every answer to that many bytes a second (nginx's limit_rate).
 # nginx runs as root from a generated configuration in a temporary directory; it never
 # touches /etc/nginx or /var/log/nginx (-e moves the start-up error log too). Every
 # request is appended to DIR/nginx_requests.jsonl (DIR defaults to the parent of
@@ -23,12 +25,13 @@ usage() {
 [ $# -ge 2 ] || usage
 addr=$1 root=$2
 shift 2
-auth= control= port=80
+auth= control= port=80 rate=0
 while [ $# -gt 0 ] && [ "$1" != "--" ]; do
   case $1 in
     --auth) [ $# -ge 2 ] || usage; auth=$2; shift 2 ;;
     --control) [ $# -ge 2 ] || usage; control=$2; shift 2 ;;
     --port) [ $# -ge 2 ] || usage; port=$2; shift 2 ;;
+    --rate) [ $# -ge 2 ] || usage; rate=$2; shift 2 ;;
     *) usage ;;
   esac
 done
@@ -92,6 +95,7 @@ http {
     server_name _;
     root $root;
     $auth_lines
+    limit_rate $rate;
     location / { try_files \$uri =404; }
   }
 }

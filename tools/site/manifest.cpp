@@ -56,24 +56,26 @@ std::string LastPart(const std::string& path) {
 
 }  // namespace
 
-bool MatchPathPattern(const std::string& pattern, const std::string& path) {
-    size_t p = 0, s = 0, starP = std::string::npos, starS = 0;
-    while (s < path.size()) {
-        if (p < pattern.size() && pattern[p] == '*') {
-            starP = p++;
-            starS = s;
-        } else if (p < pattern.size() && (pattern[p] == path[s] || (pattern[p] == '?' && path[s] != '/'))) {
-            ++p;
-            ++s;
-        } else if (starP != std::string::npos && path[starS] != '/') {
-            p = starP + 1;
-            s = ++starS;
-        } else {
-            return false;
+namespace {
+
+bool Match(const char* pattern, const char* path) {
+    if (*pattern == '\0') return *path == '\0';
+    if (pattern[0] == '*') {
+        const bool crossing = pattern[1] == '*';  // "**" also crosses '/'
+        pattern += crossing ? 2 : 1;
+        for (;; ++path) {
+            if (Match(pattern, path)) return true;
+            if (*path == '\0' || (!crossing && *path == '/')) return false;
         }
     }
-    while (p < pattern.size() && pattern[p] == '*') ++p;
-    return p == pattern.size();
+    if (*path != '\0' && (*pattern == *path || (*pattern == '?' && *path != '/'))) return Match(pattern + 1, path + 1);
+    return false;
+}
+
+}  // namespace
+
+bool MatchPathPattern(const std::string& pattern, const std::string& path) {
+    return Match(pattern.c_str(), path.c_str());
 }
 
 bool ParseManifest(const std::string& text, Manifest* manifest, std::string* error) {

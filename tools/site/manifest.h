@@ -9,7 +9,8 @@
 //   direct 1                          also a patch straight from release 1 to the newest
 //   mandatory app.exe [exec]          files of the newest release every installation must
 //   mandatory data/*.dat              hold (relative to its directory; '*' and '?' match
-//                                     within one path part); then the flags, if any
+//   mandatory **                      within one path part, '**' across parts); then the
+//                                     flags, if any
 //   engine out/halvorin.exe           the engine's own files, and their names in the
 //   engine out/patchw32.dll           engine's directory (default: the file's name)
 //   module Tools "Handy tools"        an optional module and its description, then its files:
@@ -54,5 +55,6 @@ struct Manifest {
 // higher than the one before, a module file before any module, no site or no release.
 bool ParseManifest(const std::string& text, Manifest* manifest, std::string* error);
 
-// '*' (any run of characters but '/') and '?' (one such character) in pattern.
+// '*' (any run of characters but '/'), '**' (any run at all) and '?' (one character but
+// '/') in pattern.
 bool MatchPathPattern(const std::string& pattern, const std::string& path);
