@@ -95,8 +95,8 @@ measure() {
     : >"$BENCH_WORK/site-log/nginx_requests.jsonl"
     rm -f "$BENCH_WORK/update.log"
     line=$(wine "$BENCH_BIN/update_bench.exe" "$BENCH_ADDR" "$(winepath -w "$BENCH_WORK/app")" \
-      "$(winepath -w "$BENCH_WORK/download")" "$(winepath -w "$BENCH_WORK/update.log")" 1 2)
-    [ "$(echo "$line" | awk '{print $3}')" = successful ] || { echo "bench: the update failed: $line" >&2; exit 1; }
+      "$(winepath -w "$BENCH_WORK/download")" "$(winepath -w "$BENCH_WORK/update.log")" 1 2 | grep '^update ')
+    [ "$(echo "$line" | awk '{print $3}' | tr -d '\r')" = successful ] || { echo "bench: the update failed: $line" >&2; exit 1; }
     diff -r -q "$BENCH_WORK/app" "$BENCH_WORK/release2" >/dev/null || { echo "bench: the update differs from release 2" >&2; exit 1; }
     seconds=$(echo "$line" | awk '{print $2}')
     best_update=$(python3 -c "print(min($best_update, $seconds))")
@@ -122,7 +122,6 @@ import sys
 new, xz, served = map(int, sys.argv[1:4])
 update, full, publish = map(float, sys.argv[4:7])
 print()
-print("%-58s %14s" % ("", ""))
 print("%-58s %14d" % ("bytes of the newer release", new))
 print("%-58s %14d" % ("  compressed as a whole with xz -9", xz))
 print("%-58s %14d" % ("bytes the site served for the update (image, patch, files)", served))
