@@ -30,6 +30,7 @@ void LoadMessageTexts(HINSTANCE instance) {
     for (int id = IDS_TIMESTAMP_NOT_SET; id <= IDS_DISK_FULL; ++id) Load(instance, id, true);
     Load(instance, IDS_CANNOT_COPY_EXPANDED, true);
     Load(instance, IDS_EXPANSION_FAILED, true);
+    Load(instance, IDS_UNTRUSTED_SITE, true);
     Load(instance, IDS_TITLE_PATCHES, false);
     Load(instance, IDS_TITLE_MODULES, false);
     Load(instance, IDS_TITLE_EXTRA_FILES, false);

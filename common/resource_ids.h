@@ -25,6 +25,7 @@
 #define IDS_TITLE_PATCHES 121
 #define IDS_LABEL_THIS_FILE 122
 #define IDS_LABEL_TOTAL 123
+#define IDS_UNTRUSTED_SITE 124
 
 // Progress dialog template and its controls.
 #define IDD_PROGRESS 103

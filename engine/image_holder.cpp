@@ -92,6 +92,11 @@ void FetchImage(UpdateImage& image, const std::string& referer) {
             ShowFailureBox(MakeFailure(
                 FormatMessageText(IDS_CANNOT_GET_FILE, image.imagePath.c_str(), image.site.c_str()), true, error.code));
             break;
+        case HttpStep::kCertificate:
+        case HttpStep::kInsecure:
+            ShowFailureBox(MakeFailure(
+                FormatMessageText(IDS_UNTRUSTED_SITE, image.imagePath.c_str(), image.site.c_str()), true, error.code));
+            break;
         case HttpStep::kStatus:
             ShowFailureBox(MakeFailure(
                 FormatMessageText(IDS_CANNOT_DOWNLOAD, image.imagePath.c_str(), image.site.c_str()), true, error.code));

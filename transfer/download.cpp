@@ -54,6 +54,15 @@ Failure RequestFailure(const ImageFileEntry& request, const HttpError& error) {
     case HttpStep::kSendRequest:
         return CodedFailure(error.code, IDS_CANNOT_SEND_REQUEST, "Failed to send GET request for file %s on site %s.",
                             path, site);
+    case HttpStep::kCertificate:
+        return CodedFailure(error.code, IDS_UNTRUSTED_SITE,
+                            "File %s could not be downloaded from site %s: the site's certificate was refused.", path,
+                            site);
+    case HttpStep::kInsecure:
+        return CodedFailure(error.code, IDS_UNTRUSTED_SITE,
+                            "File %s could not be downloaded from site %s: the secure site redirected it to an insecure "
+                            "address.",
+                            path, site);
     case HttpStep::kCut:
         return CodedFailure(error.code, IDS_CANNOT_DOWNLOAD,
                             "File %s could not be downloaded from site %s: the connection broke before the end.", path,

@@ -61,22 +61,61 @@ bool QueryContentRange(HINTERNET request, uint64_t* first, uint64_t* total) {
     return true;
 }
 
-InternetHandle OpenRequest(HINTERNET connection, const HttpTarget& target) {
+InternetHandle OpenRequest(const SiteConnection& connection, const HttpTarget& target) {
     const char* acceptTypes[] = {"*", nullptr};
-    const DWORD flags = target.bypassCache ? INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE : 0;
-    return InternetHandle(HttpOpenRequestA(connection, "GET", target.object.c_str(), nullptr,
+    DWORD flags = target.bypassCache ? INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE : 0;
+    if (connection.secure()) flags |= INTERNET_FLAG_SECURE;
+    return InternetHandle(HttpOpenRequestA(connection.get(), "GET", target.object.c_str(), nullptr,
                                            TextOrNone(target.referer), acceptTypes, flags, 0));
+}
+
+// The errors with which the platform refuses a secure site's certificate.
+bool IsCertificateError(DWORD error) {
+    switch (error) {
+    case ERROR_INTERNET_SEC_CERT_DATE_INVALID:
+    case ERROR_INTERNET_SEC_CERT_CN_INVALID:
+    case ERROR_INTERNET_INVALID_CA:
+    case ERROR_INTERNET_SEC_CERT_ERRORS:
+    case ERROR_INTERNET_SEC_CERT_NO_REV:
+    case ERROR_INTERNET_SEC_CERT_REV_FAILED:
+    case ERROR_INTERNET_SECURITY_CHANNEL_ERROR:
+    case ERROR_INTERNET_SEC_INVALID_CERT:
+    case ERROR_INTERNET_SEC_CERT_REVOKED:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Sends the request; on a secure site the answer must come from a secure address too: the
+// platform follows a redirect to plain HTTP without a word, and bytes that travelled in the
+// clear could have been changed on the way.
+bool Send(const SiteConnection& connection, HINTERNET request, const char* headers, HttpError* error) {
+    if (!HttpSendRequestA(request, headers, headers ? static_cast<DWORD>(strlen(headers)) : 0, nullptr, 0)) {
+        const DWORD code = GetLastError();
+        error->step = IsCertificateError(code) ? HttpStep::kCertificate : HttpStep::kSendRequest;
+        error->code = code;
+        return false;
+    }
+    if (!connection.secure()) return true;
+    char url[INTERNET_MAX_URL_LENGTH] = "";
+    DWORD size = sizeof url;
+    if (InternetQueryOptionA(request, INTERNET_OPTION_URL, url, &size) && _strnicmp(url, "https://", 8) == 0) return true;
+    error->step = HttpStep::kInsecure;
+    error->code = ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR;
+    return false;
 }
 
 // A second request for the rest of the object from offset. True when the server answered
 // 206 with exactly that rest; the answer then takes its place.
-bool RequestRest(HINTERNET connection, const HttpTarget& target, uint64_t offset, Answer* answer,
+bool RequestRest(const SiteConnection& connection, const HttpTarget& target, uint64_t offset, Answer* answer,
                  DWORD* error) {
     InternetHandle ranged = OpenRequest(connection, target);
     char header[64];
     snprintf(header, sizeof header, "Range: bytes=%llu-\r\n", static_cast<unsigned long long>(offset));
-    if (!ranged || !HttpSendRequestA(ranged.get(), header, static_cast<DWORD>(strlen(header)), nullptr, 0)) {
-        *error = GetLastError();
+    HttpError sent;
+    if (!ranged || !Send(connection, ranged.get(), header, &sent)) {
+        *error = ranged ? sent.code : GetLastError();
         return false;
     }
     uint64_t first = 0;
@@ -95,7 +134,7 @@ bool RequestRest(HINTERNET connection, const HttpTarget& target, uint64_t offset
 // it comes from its start. The platform's own continuation comes first; Wine's WinInet
 // always refuses it, and it cannot reach 2 GiB, so then the rest is asked of the server
 // directly. Anything else counts as a refusal and the first answer is read from its start.
-uint64_t ContinueAt(HINTERNET connection, const HttpTarget& target, uint64_t offset, Answer* answer) {
+uint64_t ContinueAt(const SiteConnection& connection, const HttpTarget& target, uint64_t offset, Answer* answer) {
     if (offset < kPlatformSeekLimit) {
         const DWORD position =
             InternetSetFilePointer(answer->request.get(), static_cast<LONG>(offset), nullptr, FILE_BEGIN, 0);
@@ -117,18 +156,16 @@ bool HttpGet(const HttpTarget& target, HttpSink& sink, HttpError* error) {
     SiteConnection connection;
     if (!connection.Open(target.site, target.userName, target.password)) return fail(HttpStep::kConnect, GetLastError());
     Answer answer;
-    answer.request = OpenRequest(connection.get(), target);
+    answer.request = OpenRequest(connection, target);
     if (!answer.request) return fail(HttpStep::kOpenRequest, GetLastError());
-    if (!HttpSendRequestA(answer.request.get(), nullptr, 0, nullptr, 0)) {
-        return fail(HttpStep::kSendRequest, GetLastError());
-    }
+    if (!Send(connection, answer.request.get(), nullptr, error)) return false;
     const DWORD status = QueryStatus(answer.request.get());
     if (status != 200) return fail(HttpStep::kStatus, status);
     answer.lengthKnown = QueryContentLength(answer.request.get(), &answer.end);
 
     uint64_t resumeAt = 0;
     if (!sink.Begin(&resumeAt)) return fail(HttpStep::kSink, 0);
-    uint64_t received = resumeAt != 0 ? ContinueAt(connection.get(), target, resumeAt, &answer) : 0;
+    uint64_t received = resumeAt != 0 ? ContinueAt(connection, target, resumeAt, &answer) : 0;
     sink.Started(received);
 
     std::vector<char> piece;
@@ -156,7 +193,7 @@ bool HttpGet(const HttpTarget& target, HttpSink& sink, HttpError* error) {
         while (!resumed && resumptions < kCutResumeAttempts) {
             ++resumptions;
             sink.Resuming(received, answer.end, resumptions);
-            resumed = RequestRest(connection.get(), target, received, &answer, &cause);
+            resumed = RequestRest(connection, target, received, &answer, &cause);
         }
         if (!resumed) return fail(HttpStep::kCut, cause);
     }

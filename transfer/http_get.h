@@ -55,6 +55,8 @@ enum class HttpStep {
     kStatus,       // the answer's status is not 200; code: the status
     kSink,         // the sink stopped the transfer
     kCut,          // the answer stayed shorter than it declared
+    kCertificate,  // a secure site's certificate was refused (not trusted, expired, another name)
+    kInsecure,     // a secure site's answer came from a plain address (a redirect to http)
 };
 
 struct HttpError {

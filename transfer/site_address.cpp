@@ -1,6 +1,44 @@
 #include "transfer/site_address.h"
 
-SiteAddress ParseSiteAddress(const std::string& site) {
+#include <cctype>
+
+namespace {
+
+constexpr uint16_t kSecurePort = 443;
+
+bool StartsWithNoCase(const std::string& text, const char* prefix) {
+    size_t i = 0;
+    for (; prefix[i] != '\0'; ++i) {
+        if (i >= text.size() || tolower(static_cast<unsigned char>(text[i])) != prefix[i]) return false;
+    }
+    return true;
+}
+
+SiteAddress HostAndPort(const std::string& site);
+
+}  // namespace
+
+SiteAddress ParseSiteAddress(const std::string& text) {
+    bool secure = false;
+    std::string site = text;
+    if (StartsWithNoCase(site, "https://")) {
+        secure = true;
+        site.erase(0, 8);
+    } else if (StartsWithNoCase(site, "http://")) {
+        site.erase(0, 7);
+    } else {
+        return HostAndPort(site);
+    }
+    if (!site.empty() && site.back() == '/') site.pop_back();
+    SiteAddress address = HostAndPort(site);
+    address.secure = secure;
+    if (secure && address.port == 0) address.port = kSecurePort;
+    return address;
+}
+
+namespace {
+
+SiteAddress HostAndPort(const std::string& site) {
     SiteAddress address;
     address.host = site;
     const size_t colon = site.rfind(':');
@@ -20,6 +58,8 @@ SiteAddress ParseSiteAddress(const std::string& site) {
     address.port = static_cast<uint16_t>(port);
     return address;
 }
+
+}  // namespace
 
 ConnectCredentials CredentialsForConnect(const std::string& userName, const std::string& password) {
     ConnectCredentials credentials;

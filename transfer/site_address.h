@@ -1,16 +1,20 @@
 // The site text of the image and the engine's url property: a host name, optionally
-// followed by ":port" to reach a server that does not listen on the service's default port.
+// followed by ":port" to reach a server that does not listen on the service's default port,
+// and optionally preceded by "https://" for a secure site (TLS, port 443 unless given) or
+// "http://" (the same as none). A text without a scheme is plain HTTP, as it always was.
 #pragma once
 #include <cstdint>
 #include <string>
 
 struct SiteAddress {
+    bool secure = false;
     std::string host;
-    uint16_t port = 0;  // 0: the service's default port
+    uint16_t port = 0;  // 0: the service's default port (80); a secure site has 443 or its own
 };
 
-// "host:port" (a colon followed by decimal digits at the end, port 1 to 65535) names that
-// port; anything else is a host name on the default port, kept whole. A host part that
+// After the scheme (any letter case) and without one '/' at the end: "host:port" (a colon
+// followed by decimal digits at the end, port 1 to 65535) names that port; anything else
+// is a host name on the default port, kept whole. A host part that
 // itself holds a colon (a bare IPv6 literal) takes no port unless it is bracketed, as in
 // "[::1]:8080".
 SiteAddress ParseSiteAddress(const std::string& site);

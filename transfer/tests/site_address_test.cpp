@@ -38,6 +38,24 @@ TEST(ParseSiteAddress, AnythingElseStaysTheHostOnTheDefaultPort) {
     ExpectSite("[::1]", "[::1]", 0);
 }
 
+TEST(ParseSiteAddress, SchemesNameSecureAndPlainSites) {
+    for (const char* site : {"https://updates.example.com", "HTTPS://updates.example.com/", "https://updates.example.com:443"}) {
+        const SiteAddress address = ParseSiteAddress(site);
+        EXPECT_TRUE(address.secure) << site;
+        EXPECT_EQ("updates.example.com", address.host) << site;
+        EXPECT_EQ(443, address.port) << site;
+    }
+    const SiteAddress other = ParseSiteAddress("https://127.0.0.86:8443");
+    EXPECT_TRUE(other.secure);
+    EXPECT_EQ(8443, other.port);
+    const SiteAddress plain = ParseSiteAddress("http://host:8080/");
+    EXPECT_FALSE(plain.secure);
+    EXPECT_EQ("host", plain.host);
+    EXPECT_EQ(8080, plain.port);
+    EXPECT_FALSE(ParseSiteAddress("host:8080").secure);
+    EXPECT_FALSE(ParseSiteAddress("httpsd://host").secure);
+}
+
 TEST(CredentialsForConnect, EmptyTextsAreNoneEachByItself) {
     const std::string user = "u";
     const std::string password = "p w";
