@@ -106,6 +106,22 @@ class FileSink : public HttpSink {
 public:
     FileSink(TransferContext& context, const ImageFileEntry& request) : context_(context), request_(request) {}
 
+    // What Begin will decide, from the same file and record, without opening the file.
+    uint64_t ResumeHint() const override {
+        WIN32_FILE_ATTRIBUTE_DATA data;
+        if (!GetFileAttributesExA(request_.localPath.c_str(), GetFileExInfoStandard, &data) ||
+            (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            return 0;
+        }
+        const uint64_t size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+        RegKeyHandler records;
+        records.Open(HKEY_CURRENT_USER, kResumeRecordKey);
+        std::string record = records.GetProfileStringA(request_.remotePath.c_str(), "");
+        if (record.size() > kRecordLength) record.resize(kRecordLength);
+        const bool sameFile = record.empty() || FileIdsMatch(record, request_.fileId);
+        return sameFile && size < request_.downloadSize ? size : 0;
+    }
+
     bool Begin(uint64_t* resumeAt) override {
         const std::string directory = DirectoryOf(request_.localPath);
         if (!directory.empty()) CreateDirectoryChain(directory);

@@ -156,16 +156,53 @@ bool HttpGet(const HttpTarget& target, HttpSink& sink, HttpError* error) {
     SiteConnection connection;
     if (!connection.Open(target.site, target.userName, target.password)) return fail(HttpStep::kConnect, GetLastError());
     Answer answer;
-    answer.request = OpenRequest(connection, target);
-    if (!answer.request) return fail(HttpStep::kOpenRequest, GetLastError());
-    if (!Send(connection, answer.request.get(), nullptr, error)) return false;
-    const DWORD status = QueryStatus(answer.request.get());
-    if (status != 200) return fail(HttpStep::kStatus, status);
-    answer.lengthKnown = QueryContentLength(answer.request.get(), &answer.end);
+    uint64_t hint = sink.ResumeHint();
+    uint64_t rangedFrom = 0;  // where the answer starts when it is the rest of the object
+    DWORD status = 0;
+    for (;;) {
+        answer.request = OpenRequest(connection, target);
+        if (!answer.request) return fail(HttpStep::kOpenRequest, GetLastError());
+        char range[64] = "";
+        if (hint != 0) snprintf(range, sizeof range, "Range: bytes=%llu-\r\n", static_cast<unsigned long long>(hint));
+        if (!Send(connection, answer.request.get(), hint != 0 ? range : nullptr, error)) return false;
+        status = QueryStatus(answer.request.get());
+        uint64_t first = 0;
+        if (hint != 0 && status == 206 && QueryContentRange(answer.request.get(), &first, &answer.end) && first == hint) {
+            answer.lengthKnown = true;
+            rangedFrom = hint;
+            break;
+        }
+        // A server without that rest (the partial file is longer than the object): the whole.
+        if (hint != 0 && (status == 416 || status == 206)) {
+            hint = 0;
+            continue;
+        }
+        break;
+    }
+    if (rangedFrom == 0) {
+        if (status != 200) return fail(HttpStep::kStatus, status);
+        answer.lengthKnown = QueryContentLength(answer.request.get(), &answer.end);
+    }
 
     uint64_t resumeAt = 0;
     if (!sink.Begin(&resumeAt)) return fail(HttpStep::kSink, 0);
-    uint64_t received = resumeAt != 0 ? ContinueAt(connection, target, resumeAt, &answer) : 0;
+    uint64_t received = 0;
+    if (rangedFrom != 0 && resumeAt != rangedFrom) {
+        // The sink starts elsewhere after all: the whole object after all, or the rest from there.
+        answer.request = OpenRequest(connection, target);
+        if (!answer.request) return fail(HttpStep::kOpenRequest, GetLastError());
+        if (!Send(connection, answer.request.get(), nullptr, error)) return false;
+        status = QueryStatus(answer.request.get());
+        if (status != 200) return fail(HttpStep::kStatus, status);
+        answer.lengthKnown = QueryContentLength(answer.request.get(), &answer.end);
+        received = resumeAt != 0 ? ContinueAt(connection, target, resumeAt, &answer) : 0;
+    } else if (rangedFrom != 0) {
+        received = rangedFrom;
+    } else if (resumeAt != 0 && hint == 0) {
+        received = ContinueAt(connection, target, resumeAt, &answer);
+    }
+    // A server that answered the range with the whole object cannot continue it: the
+    // answer comes from its start (received 0).
     sink.Started(received);
 
     std::vector<char> piece;

@@ -26,6 +26,11 @@ public:
     enum class Next { kGoOn, kEnough, kStop };
 
     virtual ~HttpSink() = default;
+    // The offset at which Begin will most likely ask the answer to continue (a partial file
+    // is there), or 0. The first request then asks for the rest from there at once: a whole
+    // answer that the rest replaces would have to be read to its end when it is closed,
+    // gigabytes perhaps, before its connection could serve the second request.
+    virtual uint64_t ResumeHint() const { return 0; }
     // The answer is accepted (status 200) and nothing of it is read yet. Sets *resumeAt to
     // the offset at which the sink wants the answer to continue (0: from its start).
     // False stops the transfer (the sink keeps the reason).

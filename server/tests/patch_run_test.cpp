@@ -185,7 +185,7 @@ TEST_F(PatchRunTest, FailuresAndTwoRunsAtOnce) {
     EXPECT_NE(std::string::npos, text.find("... completed, code=4.")) << "p23 does not fit version 1";
     EXPECT_EQ(std::string::npos, text.find("[exec]Executing")) << "a file that was not installed is not started";
     EXPECT_NE(std::string::npos, text.find("\r\nPatch process failed."));
-    EXPECT_EQ(2u, boxes.Count()) << "the two 404 answers";
+    EXPECT_TRUE(boxes.WaitForCount(2, 5000)) << "the two 404 answers";
 }
 
 // Cancel during a patch download ends the run after the applications already started;

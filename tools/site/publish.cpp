@@ -110,6 +110,9 @@ private:
         std::string local;   // its installed path, '/' between parts
         std::string flags;
         size_t line = 0;
+        // The engine's own files stay as they are: the engine hands their downloads to the
+        // client, which copies them into place without expanding them.
+        bool compressed = true;
     };
 
     std::string Resolve(const std::string& path) const {
@@ -148,7 +151,7 @@ private:
         }
         mandatoryCount_ = files_.size();
         for (const ManifestFile& file : manifest_.engine) {
-            files_.push_back({Resolve(file.source), "engine/" + file.localPath + "_", file.localPath, "", file.line});
+            files_.push_back({Resolve(file.source), "engine/" + file.localPath, file.localPath, "", file.line, false});
         }
         for (const ManifestModule& module : manifest_.modules) {
             for (const ManifestFile& file : module.files) {
@@ -194,7 +197,7 @@ private:
         return true;
     }
 
-    // The compressed file, and its FILE line.
+    // The file as the site serves it, and its FILE line.
     bool Compress(const std::string& partial, const Published& file, std::string* line, std::string* error) {
         std::vector<uint8_t> bytes;
         int64_t modified = 0;
@@ -202,7 +205,7 @@ private:
             return Fail(error, file.line, "cannot read " + file.source);
         }
         if (bytes.size() > 0xFFFFFFFFu) return Fail(error, file.line, file.source + " is 4 GiB or larger");
-        const std::vector<uint8_t> compressed = CompressSzdd(bytes, file.local.back());
+        const std::vector<uint8_t> compressed = file.compressed ? CompressSzdd(bytes, file.local.back()) : bytes;
         const std::string target = partial + "/" + file.remote;
         if (!MakeDirectories(target.substr(0, target.find_last_of('/'))) || !WriteOutputFile(target, compressed)) {
             return Fail(error, 0, "cannot write " + target);

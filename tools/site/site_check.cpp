@@ -91,6 +91,18 @@ private:
     }
 
     void CheckLine(const std::string& line, size_t number) {
+        if (!line.empty() && line[0] == '[') {
+            // The engine reads the first word of this list that a header holds.
+            const char* const kSections[] = {"Patches", "Mandatory", "Modules", "Base URL", "Base Auth", "Halvorin"};
+            engineSection_ = false;
+            for (const char* section : kSections) {
+                if (FindNoCase(line, section) >= 0) {
+                    engineSection_ = std::string(section) == "Halvorin";
+                    break;
+                }
+            }
+            return;
+        }
         ImageFileEntry entry;
         if (FindNoCase(line, "FILE") == 0 && ParseFileLine(line, entry)) {
             CheckFile(entry, number);
@@ -127,7 +139,10 @@ private:
     void CheckFile(const ImageFileEntry& entry, size_t line) {
         std::vector<uint8_t> compressed, expanded;
         if (!Fetch(entry.remotePath, entry.downloadSize, line, &compressed)) return;
-        if (!ExpandSzdd(compressed, &expanded)) {
+        // The engine's own files are served as they are; every other file compressed.
+        if (engineSection_) {
+            expanded = compressed;
+        } else if (!ExpandSzdd(compressed, &expanded)) {
             Problem(line, entry.remotePath + " is not a compressed file the engine can expand");
             return;
         }
@@ -182,6 +197,7 @@ private:
     std::string image_;
     FILE* out_;
     size_t problems_ = 0;
+    bool engineSection_ = false;
     std::vector<CheckedStep> steps_;
     std::map<std::string, std::pair<size_t, Sha256Digest>> installed_;  // folded local path: line, content
 };

@@ -103,7 +103,7 @@ TEST_F(Publish, PublishCheckAndRefuse) {
     EXPECT_NE(std::string::npos, image.find("FROM V1 TO V2 patches/p1-2.rtp ")) << image;
     EXPECT_NE(std::string::npos, image.find("FILE files/app.exe_ app.exe 80000 ")) << image;
     EXPECT_NE(std::string::npos, image.find(" [exec] ")) << image;
-    EXPECT_NE(std::string::npos, image.find("DELETE FILE gone.txt\r\n[Halvorin]\r\nFILE engine/helper.dll_ helper.dll"))
+    EXPECT_NE(std::string::npos, image.find("DELETE FILE gone.txt\r\n[Halvorin]\r\nFILE engine/helper.dll helper.dll"))
         << image;
     EXPECT_NE(std::string::npos, image.find("MODULE Tools Handy tools\r\nFILE modules/Tools/docs/readme.txt_ docs\\readme.txt"));
     EXPECT_EQ(0, Tool("check " + dir_ + "/site " + dir_ + "/site/image.txt", &output)) << output;
