@@ -59,6 +59,18 @@ public:
     void RunCommandEntries(const std::vector<ImageFileEntry>* alwaysList,
                            const std::vector<ImageFileEntry>* installList);
 
+    // Brings the files of the image's module moduleName (exact name) in sync: downloads
+    // those out of sync, expands them into place and starts the "[exec]" ones that were
+    // installed. With showUI the progress dialog shows (and is closed at the end). 1 when
+    // the module was found and everything was installed, else 0.
+    int DownloadModuleFiles(const std::string& moduleName, bool showUI);
+
+    // Checks the engine's own files (beside the running program) against the image's;
+    // when one is out of sync, downloads every one that is into the download directory,
+    // appending each download path to *downloaded, and returns 1 (also when downloads
+    // failed); otherwise 0.
+    int IsHalvorinNeeded(std::vector<std::string>* downloaded);
+
     // Starts the patch run on a thread of its own, which holds keepAlive until the end.
     // False when a run of this context is in progress (nothing changes then) or no thread
     // could be started.

@@ -142,11 +142,16 @@ std::vector<ImageFileEntry> InstallMandatoryFiles(PatchRun& run, const UpdateIma
     }
     SetProgressText(IDC_PROGRESS_STATUS, MessageText(IDS_EXPANDING_FILES).c_str());
     engine.expansions.WaitUntilDone();
-    if (engine.expansions.TakeFailures() != 0) run.failed = true;
 
+    // An entry that was not installed (its download or its expansion failed) makes the run
+    // a failure; the ones after a Cancel were never tried, and the Cancel counted already.
     std::vector<ImageFileEntry> done;
     for (size_t i = 0; i < installList.size(); ++i) {
-        if (installed[i]) done.push_back(installList[i]);
+        if (installed[i]) {
+            done.push_back(installList[i]);
+        } else {
+            run.failed = true;
+        }
     }
     return done;
 }

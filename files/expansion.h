@@ -39,9 +39,6 @@ public:
 
     int Pending() { return jobs_.Pending(); }
     void WaitUntilDone() { jobs_.WaitUntilDone(); }
-    // Expansions that did not leave the target as the image describes it, since the last
-    // call. Each was shown in a box, logged and added to the error report.
-    unsigned TakeFailures() { return jobs_.TakeFailures(); }
 
 private:
     SerialJobs<ExpansionJob> jobs_;

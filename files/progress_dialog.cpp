@@ -240,6 +240,10 @@ bool ProgressDialogThreadRunning() {
     return progressDialogThreadHandle.valid();
 }
 
+void ForgetAbortOfClosedDialog() {
+    if (!progressDialog) abortRequested = false;
+}
+
 void CloseProgressDialog() {
     HWND window = progressDialog;
     if (window) SendMessageA(window, WM_CLOSE, 0, 0);

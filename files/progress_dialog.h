@@ -37,6 +37,12 @@ bool ProgressDialogThreadRunning();
 // Returns when the dialog has applied every write queued so far.
 void FlushProgressDialog();
 
+// For an operation that shows no dialog: when none is open, an abort still set by a
+// dialog that has closed belongs to an operation that has ended, and nobody can cancel
+// this one, so the flag is cleared; with a dialog open (another operation's), its Cancel
+// applies here too and the flag stays as it is.
+void ForgetAbortOfClosedDialog();
+
 // Sends the close request to the dialog, if one is open, and returns when the dialog has
 // handled it. Sets abortRequested, as every close does.
 void CloseProgressDialog();

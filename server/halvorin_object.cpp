@@ -1,5 +1,7 @@
 #include "server/halvorin_object.h"
 
+#include <vector>
+
 #include "engine/context_registry.h"
 #include "engine/engine_context.h"
 #include "engine/image_holder.h"
@@ -180,9 +182,15 @@ HRESULT STDMETHODCALLTYPE HalvorinObject::PatchNeeded(LONG fromV, LONG toV, LONG
     return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE HalvorinObject::NewHalvorinNeeded(BSTR*, LONG*) {
+HRESULT STDMETHODCALLTYPE HalvorinObject::NewHalvorinNeeded(BSTR* downloadedFiles, LONG* patchNeeded) {
     if (appID_.empty()) return E_FAIL;
-    return E_NOTIMPL;
+    if (downloadedFiles == nullptr || patchNeeded == nullptr) return E_POINTER;
+    std::vector<std::string> downloaded;
+    *patchNeeded = Context().IsHalvorinNeeded(&downloaded);
+    std::string list;
+    for (const std::string& path : downloaded) list += path + "|";
+    *downloadedFiles = BstrFromText(list, kListBufferChars);  // cut at 65,535 characters
+    return S_OK;
 }
 
 HRESULT STDMETHODCALLTYPE HalvorinObject::RefreshImage() {
@@ -226,9 +234,11 @@ HRESULT STDMETHODCALLTYPE HalvorinObject::GetModuleList(BSTR* moduleList) {
     return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE HalvorinObject::DownloadModule(BSTR, LONG, LONG*) {
+HRESULT STDMETHODCALLTYPE HalvorinObject::DownloadModule(BSTR moduleName, LONG showUI, LONG* result) {
     if (appID_.empty()) return E_FAIL;
-    return E_NOTIMPL;
+    if (result == nullptr) return E_POINTER;
+    *result = Context().DownloadModuleFiles(TextFromBstr(moduleName), showUI != 0) == 1 ? -1 : 0;
+    return S_OK;
 }
 
 HRESULT STDMETHODCALLTYPE HalvorinObject::ShowErrorReport() {

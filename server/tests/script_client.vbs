@@ -124,8 +124,10 @@ lister.appID = "script-modules"
 Err.Clear : lister.GetModuleList list
 Check Err.Number = 0, "GetModuleList takes a script variable"
 Check list = "Extras||Tools|Handy tools|", "the module list arrives in the variable"
+list = "something"
 Err.Clear : answer = lister.NewHalvorinNeeded(list)
-Check Err.Number = 445, "NewHalvorinNeeded takes a script variable and reaches the member, not built yet"
+Check Err.Number = 0 And answer = 0, "NewHalvorinNeeded takes a script variable: no engine files, nothing to do"
+Check list = "", "the empty list of downloads arrives in the variable"
 Set lister = Nothing
 On Error GoTo 0
 

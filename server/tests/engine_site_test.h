@@ -1,0 +1,130 @@
+// Tests that drive the engine (halvorin.exe, started by COM) against a test site whose
+// root holds plain/NAME and files/NAME_ (compressed) for every file an image installs
+// (server/tests/with_patch_site.sh): objects of their own appID, FILE lines of the site's
+// files, the relaunched client's record, Cancel in the server's progress dialog, the
+// error report.
+#pragma once
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "common/bstr.h"
+#include "common/com_ptr.h"
+#include "common/win_handles.h"
+#include "engine/file_identity.h"
+#include "tests/helpers/test_support.h"
+#include "tests/robot/ui_robot.h"
+#include "tests/support/http_control.h"
+#include "halvorin_idl.h"
+
+namespace engine_site {
+
+using namespace testing_support;
+
+// Waits for a file to appear; its content, or "" when it did not within the time.
+std::string WaitForFile(const std::string& path, DWORD timeoutMs = 90000) {
+    for (DWORD waited = 0; waited < timeoutMs; waited += 100) {
+        if (FileExists(path)) return ReadWholeFile(path);
+        Sleep(100);
+    }
+    return std::string();
+}
+
+class EngineSiteTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        ASSERT_EQ(0, RunProcess("\"" + ProgramDirectory() + "halvorin.exe\" -regserver"));
+    }
+
+    void SetUp() override {
+        ASSERT_FALSE(httpcontrol::ControlDir().empty()) << "run me through with_http_server.sh";
+        ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
+        httpcontrol::ClearRules();
+        CreateDirectoryA(app_.File("download").c_str(), nullptr);
+    }
+    void TearDown() override { CoUninitialize(); }
+
+    // A FILE line for a file of the site that the image installs at local.
+    static std::string FileLine(const std::string& name, const std::string& local, const std::string& flags) {
+        const std::string plain = httpcontrol::RootDir() + "plain\\" + name;
+        UniqueHandle file(CreateFileA(plain.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+        const std::string size = std::to_string(file ? GetFileSize(file.get(), nullptr) : 10);
+        const std::string id = file ? ComputeFileId(file.get()) : "00FFFFFFFF";
+        const size_t compressed = ReadWholeFile(httpcontrol::RootDir() + "files\\" + name + "_").size();
+        return "FILE files/" + name + "_ " + local + " " + size + " " + std::to_string(compressed ? compressed : 10) +
+               " 1/2/2001 1:05:00 " + flags + " " + id + "\r\n";
+    }
+
+    // An object of its own appID on an image with these lines.
+    ComPtr<IHalvorin> Engine(const std::string& appId, const std::string& imageLines) {
+        const std::string image = appId + ".img";
+        EXPECT_TRUE(WriteWholeFile(httpcontrol::RootDir() + image, "[VERSION 3]\r\n" + imageLines));
+        return EngineOn(appId, "/" + image, app_.path());
+    }
+
+    ComPtr<IHalvorin> EngineOn(const std::string& appId, const std::string& image, const std::string& appDirectory) {
+        ComPtr<IHalvorin> engine;
+        EXPECT_EQ(S_OK, CoCreateInstance(CLSID_Halvorin, nullptr, CLSCTX_LOCAL_SERVER, IID_IHalvorin,
+                                         engine.ReceiveVoid()));
+        if (!engine) return engine;
+        engine->put_appID(Bstr(AppId(appId)));
+        engine->put_url(Bstr(httpcontrol::ServerAddress()));
+        engine->put_imagePath(Bstr(image));
+        engine->put_appDirectory(Bstr(appDirectory));
+        engine->put_downloadDirectory(Bstr(app_.File("download")));
+        engine->put_logFile(Bstr(Log(appId)));
+        return engine;
+    }
+
+    static std::string AppId(const std::string& name) { return name + "-" + std::to_string(GetCurrentProcessId()); }
+    std::string Log(const std::string& appId) { return app_.File(appId + ".log"); }
+    // The program the engine starts again: it records its command line and directory.
+    std::string Relaunch(const std::string& record) { return ChildProgram() + " record " + record; }
+
+    static DWORD ServerProcess(IHalvorin* engine) {
+        LONG id = 0;
+        engine->get_processID(&id);
+        return static_cast<DWORD>(id);
+    }
+
+    static uirobot::WindowFilter Of(DWORD processId) {
+        uirobot::WindowFilter filter;
+        filter.processId = processId;
+        return filter;
+    }
+
+    // Waits for the server's progress dialog to show the status, then presses Cancel.
+    static bool CancelWhenShown(DWORD server, const std::string& status) {
+        HWND dialog = nullptr;
+        for (int i = 0; i < 600; ++i) {
+            if (dialog || uirobot::FindProgressDialog(Of(server), 100, &dialog)) {
+                if (uirobot::ReadWindowText(GetDlgItem(dialog, uirobot::kStatusLine)) == status) {
+                    return uirobot::ClickCancel(dialog);
+                }
+                if (!IsWindow(dialog)) dialog = nullptr;
+            }
+            Sleep(50);
+        }
+        return false;
+    }
+
+    std::vector<std::string> Report(IHalvorin* engine) {
+        const std::string file = app_.File("report.txt");
+        DeleteFileA(file.c_str());
+        engine->WriteErrorReport(Bstr(file));
+        std::vector<std::string> lines;
+        const std::string text = ReadWholeFile(file);
+        for (size_t start = 0; start < text.size();) {
+            const size_t end = text.find("\r\n", start);
+            lines.push_back(text.substr(start + 2, end - start - 2));
+            start = end + 2;
+        }
+        return lines;
+    }
+
+    ScratchDirectory app_{"run-app"};
+};
+
+}  // namespace engine_site
