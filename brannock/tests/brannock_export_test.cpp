@@ -7,16 +7,19 @@
 
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "brannock/brannock.h"
 #include "brannock/download_pass.h"
 #include "brannock/tests/install_recorder.h"
+#include "common/com_ptr.h"
 #include "common/win_handles.h"
 #include "engine/file_identity.h"
 #include "server/tests/server_process.h"
 #include "tests/helpers/test_support.h"
 #include "tests/support/http_control.h"
 #include "tools/site/szdd.h"
+#include "halvorin_idl.h"
 
 using namespace testing_support;
 using httpcontrol::GetsOf;
@@ -146,7 +149,8 @@ TEST_F(BrannockTest, AFailedModuleDownloadGivesTwoAndNoDialog) {
 }
 
 // The new program and patch library (the old ones with bytes behind them, which the
-// loader ignores) can only be copied over the old ones once the old server has ended.
+// loader ignores) can be copied only once the old server has ended; another client keeps
+// it from ending by itself, so Brannock has to end it.
 TEST_F(BrannockTest, TwoNewEngineFilesAreHandedOverAndThePassRunsAgain) {
     Register("-regserver");
     std::string lines = "[Halvorin]\r\n";
@@ -155,9 +159,31 @@ TEST_F(BrannockTest, TwoNewEngineFilesAreHandedOverAndThePassRunsAgain) {
         lines += FileLine(name, name, httpcontrol::RootDir() + name);
     }
     Configure(ThreeLines(Image("upgrade.img", lines)));
+    UniqueHandle oldServer, clientReady(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    std::thread client([&] {
+        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        ComPtr<IHalvorin> engine;
+        LONG id = 0;
+        if (SUCCEEDED(CoCreateInstance(CLSID_Halvorin, nullptr, CLSCTX_LOCAL_SERVER, IID_IHalvorin,
+                                       engine.ReceiveVoid()))) {
+            engine->get_processID(&id);
+        }
+        oldServer.reset(OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(id)));
+        SetEvent(clientReady.get());
+        // Windows forgets the class of a killed server by itself; Wine has to be told.
+        if (oldServer && WaitForSingleObject(oldServer.get(), 120000) == WAIT_OBJECT_0) {
+            server_testing::ResetClassTableUnderWine();
+        }
+        engine.Reset();
+        CoUninitialize();
+    });
+    WaitForSingleObject(clientReady.get(), INFINITE);
+    EXPECT_TRUE(oldServer.valid());
     EXPECT_EQ(BRANNOCK_INSTALLED, RunBrannock());
+    client.join();
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(oldServer.get(), 0));
     for (const char* name : {"halvorin.exe", "patchw32.dll"}) {
-        EXPECT_EQ(ReadWholeFile(httpcontrol::RootDir() + name), ReadWholeFile(Setup(name))) << name;
+        EXPECT_TRUE(ReadWholeFile(httpcontrol::RootDir() + name) == ReadWholeFile(Setup(name))) << name;
         EXPECT_FALSE(FileExists(Setup(std::string("Download\\") + name))) << name;
         EXPECT_EQ(1u, GetsOf(std::string("/") + name).size()) << "in sync for the second pass: " << name;
     }
