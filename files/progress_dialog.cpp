@@ -3,10 +3,7 @@
 #include <commctrl.h>
 #include <process.h>
 
-#include <map>
 #include <string>
-#include <utility>
-#include <vector>
 
 #include "common/win_handles.h"
 #include "common/resource_ids.h"
@@ -20,9 +17,11 @@ namespace {
 // Posted to the dialog when updates are waiting; sent by FlushProgressDialog.
 constexpr UINT kApplyUpdates = WM_APP + 1;
 // After applying, the dialog takes the writes that gather during this many milliseconds
-// by its timer, unasked; writers post again only once a quiet period has passed.
+// by its timer, unasked; writers post again only once a quiet period has passed. About
+// 30 paints a second look smooth, and each paint costs the window server's time, which
+// the transfer's own socket reads share.
 constexpr UINT_PTR kUpdateTimer = 1;
-constexpr UINT kUpdatePeriodMs = 20;
+constexpr UINT kUpdatePeriodMs = 33;
 
 class SrwGuard {
 public:
@@ -45,41 +44,67 @@ UniqueHandle progressDialogThreadHandle;
 // The window of the dialog that this thread runs, for the clean-up after it has ended.
 thread_local HWND ownWindow = nullptr;
 
-// Writes waiting for the dialog thread. A transfer writes five times per 16 KiB block;
-// done one by one across threads they cost more than the transfer itself (a progress
-// bar repaints at every step, and every message between threads is a round trip), so
-// the writers queue them and the dialog thread applies what has gathered in one go, at
-// most once per period: per text the latest, per bar every operation in order, painted
-// once. Texts, ranges and the order of the operations on each control stay as written;
-// a busy dialog only skips showing states that were already overtaken.
-struct BarOperation {
-    UINT message;
-    WPARAM wParam;
-    LPARAM lParam;
-    unsigned count;  // the same operation this many times (steps)
+// Writes waiting for the dialog thread. A transfer writes four times per 16 KiB block;
+// passed on one by one, every bar step and text would be a message, an invalidation and
+// a paint, each a round trip to the window server. So each control has one slot that
+// keeps the effect of its writes, and the dialog thread applies the slots at most once
+// per period. Writers neither allocate (a slot's text keeps its capacity) nor format.
+struct TextSlot {
+    bool changed = false;
+    bool figures = false;  // text is FormatMessageText(textId, first, second)
+    std::string text;
+    int textId = 0;
+    double first = 0;
+    double second = 0;
 };
 
-struct PendingUpdates {
-    bool hasTitle = false;
+// A bar's operations folded: a reset sets range, step and position, so it overrides all
+// before it; a position overrides earlier positions and steps. Any sequence thus comes
+// down to [reset] [position] [steps], applied in that order.
+struct BarSlot {
+    bool reset = false;
+    uint16_t high = 0;
+    bool hasPosition = false;
+    uint32_t position = 0;
+    uint32_t steps = 0;
+
+    bool Empty() const { return !reset && !hasPosition && steps == 0; }
+};
+
+constexpr int kTextIds[] = {IDC_PROGRESS_STATUS, IDC_PROGRESS_FILE_FIGURES, IDC_PROGRESS_TOTAL_FIGURES};
+constexpr int kBarIds[] = {IDC_PROGRESS_FILE_BAR, IDC_PROGRESS_TOTAL_BAR};
+constexpr int kTextCount = sizeof kTextIds / sizeof kTextIds[0];
+constexpr int kBarCount = sizeof kBarIds / sizeof kBarIds[0];
+
+template <int N>
+int SlotOf(const int (&ids)[N], int id) {
+    for (int i = 0; i < N; ++i) {
+        if (ids[i] == id) return i;
+    }
+    return -1;
+}
+
+struct Updates {
+    bool titleChanged = false;
     std::string title;
-    std::map<int, std::string> texts;
-    std::map<int, std::vector<BarOperation>> bars;
+    TextSlot texts[kTextCount];
+    BarSlot bars[kBarCount];
 };
 
 SRWLOCK updateLock = SRWLOCK_INIT;
-PendingUpdates pending;       // guarded by updateLock
-bool applyPosted = false;     // guarded by updateLock: the dialog will look at pending by itself
+Updates pending;           // guarded by updateLock
+bool applyPosted = false;  // guarded by updateLock: the dialog will look at pending by itself
 
-// Queues an update for the open dialog, and tells the dialog when it was not told yet.
-// Nothing is queued while no dialog is open, as direct writes would reach nothing.
-template <typename Add>
-void Queue(Add add) {
+// Records a write for the open dialog, and tells the dialog when it was not told yet.
+// Nothing is kept while no dialog is open, as direct writes would reach nothing.
+template <typename Write>
+void Queue(Write write) {
     HWND window = progressDialog;
     if (!window) return;
     bool post = false;
     {
         SrwGuard guard(updateLock);
-        add(pending);
+        write(pending);
         post = !applyPosted;
         applyPosted = true;
     }
@@ -89,64 +114,126 @@ void Queue(Add add) {
     }
 }
 
-void QueueBar(int barId, UINT message, WPARAM wParam, LPARAM lParam) {
-    Queue([&](PendingUpdates& updates) {
-        std::vector<BarOperation>& operations = updates.bars[barId];
-        if (!operations.empty() && operations.back().message == message && operations.back().wParam == wParam &&
-            operations.back().lParam == lParam && message == PBM_STEPIT) {
-            ++operations.back().count;
-        } else {
-            operations.push_back({message, wParam, lParam, 1});
-        }
+template <typename Write>
+void QueueText(int controlId, Write write) {
+    const int slot = SlotOf(kTextIds, controlId);
+    if (slot < 0) return;
+    Queue([&](Updates& updates) {
+        TextSlot& text = updates.texts[slot];
+        text.changed = true;
+        write(text);
     });
+}
+
+template <typename Write>
+void QueueBar(int barId, Write write) {
+    const int slot = SlotOf(kBarIds, barId);
+    if (slot >= 0) Queue([&](Updates& updates) { write(updates.bars[slot]); });
 }
 
 void DiscardUpdates() {
     SrwGuard guard(updateLock);
-    pending = PendingUpdates();
+    pending.titleChanged = false;
+    for (TextSlot& text : pending.texts) text.changed = false;
+    for (BarSlot& bar : pending.bars) bar = BarSlot();
     applyPosted = false;
 }
 
-bool Empty(const PendingUpdates& updates) {
-    return !updates.hasTitle && updates.texts.empty() && updates.bars.empty();
+// What one dialog keeps on its thread: the writes it took last, and the texts it shows.
+struct DialogState {
+    Updates taken;
+    std::string next;
+    std::string shown[kTextCount];
+    bool known[kTextCount] = {};
+};
+
+// Moves the pending writes into *taken. Returns false, and lets the writers post again,
+// when there were none.
+bool TakeUpdates(Updates* taken) {
+    SrwGuard guard(updateLock);
+    bool any = pending.titleChanged;
+    taken->titleChanged = pending.titleChanged;
+    if (pending.titleChanged) taken->title = pending.title;
+    pending.titleChanged = false;
+    for (int i = 0; i < kTextCount; ++i) {
+        TextSlot& from = pending.texts[i];
+        TextSlot& to = taken->texts[i];
+        to.changed = from.changed;
+        if (from.changed) {
+            to.figures = from.figures;
+            if (!from.figures) to.text = from.text;  // assigned into capacity already there
+            to.textId = from.textId;
+            to.first = from.first;
+            to.second = from.second;
+            any = true;
+        }
+        from.changed = false;
+    }
+    for (int i = 0; i < kBarCount; ++i) {
+        taken->bars[i] = pending.bars[i];
+        pending.bars[i] = BarSlot();
+        any = any || !taken->bars[i].Empty();
+    }
+    applyPosted = any;
+    return any;
 }
 
-// On the dialog thread: applies what is pending. Returns false, and lets the writers
-// post again, when nothing was.
-bool ApplyUpdates(HWND dialog) {
-    PendingUpdates updates;
-    {
-        SrwGuard guard(updateLock);
-        std::swap(updates, pending);
-        if (Empty(updates)) {
-            applyPosted = false;
-            return false;
-        }
-        applyPosted = true;
+void ApplyBar(HWND control, const BarSlot& bar) {
+    if (bar.reset) {
+        SendMessageA(control, PBM_SETRANGE, 0, MAKELPARAM(0, bar.high));
+        SendMessageA(control, PBM_SETSTEP, 1, 0);
+        SendMessageA(control, PBM_SETPOS, 0, 0);
     }
-    if (updates.hasTitle) SetWindowTextA(dialog, updates.title.c_str());
-    for (const auto& text : updates.texts) SetDlgItemTextA(dialog, text.first, text.second.c_str());
-    for (const auto& bar : updates.bars) {
-        HWND control = GetDlgItem(dialog, bar.first);
-        if (!control) continue;
-        const bool several = bar.second.size() > 1 || bar.second.front().count > 1;
-        if (several) SendMessageA(control, WM_SETREDRAW, FALSE, 0);
-        for (const BarOperation& operation : bar.second) {
-            for (unsigned i = 0; i < operation.count; ++i) {
-                SendMessageA(control, operation.message, operation.wParam, operation.lParam);
-            }
+    if (bar.hasPosition) SendMessageA(control, PBM_SETPOS, bar.position, 0);
+    if (bar.steps == 0) return;
+    // Steps that stay within the range end where one move to their end does; the bar then
+    // paints once. Steps that pass the top wrap, so those are taken one by one.
+    const long long low = static_cast<int>(SendMessageA(control, PBM_GETRANGE, TRUE, 0));
+    const long long high = static_cast<int>(SendMessageA(control, PBM_GETRANGE, FALSE, 0));
+    const long long step = static_cast<int>(SendMessageA(control, PBM_GETSTEP, 0, 0));
+    const long long end = static_cast<int>(SendMessageA(control, PBM_GETPOS, 0, 0)) + step * bar.steps;
+    if (low <= end && end <= high) {
+        SendMessageA(control, PBM_SETPOS, static_cast<WPARAM>(end), 0);
+        return;
+    }
+    SendMessageA(control, WM_SETREDRAW, FALSE, 0);
+    for (uint32_t i = 0; i < bar.steps; ++i) SendMessageA(control, PBM_STEPIT, 0, 0);
+    SendMessageA(control, WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(control, nullptr, TRUE);
+}
+
+// On the dialog thread: applies what is pending. Returns false when nothing was.
+bool ApplyUpdates(HWND dialog, DialogState& state) {
+    Updates& updates = state.taken;
+    if (!TakeUpdates(&updates)) return false;
+    if (updates.titleChanged) SetWindowTextA(dialog, updates.title.c_str());
+    for (int i = 0; i < kTextCount; ++i) {
+        const TextSlot& text = updates.texts[i];
+        if (!text.changed) continue;
+        if (text.figures) {
+            state.next = FormatMessageText(text.textId, text.first, text.second);
+        } else {
+            state.next = text.text;
         }
-        if (several) {
-            SendMessageA(control, WM_SETREDRAW, TRUE, 0);
-            InvalidateRect(control, nullptr, TRUE);
-        }
+        // An unchanged text is not set again: that would only repaint it.
+        if (state.known[i] && state.next == state.shown[i]) continue;
+        SetDlgItemTextA(dialog, kTextIds[i], state.next.c_str());
+        state.shown[i].swap(state.next);
+        state.known[i] = true;
+    }
+    for (int i = 0; i < kBarCount; ++i) {
+        HWND control = GetDlgItem(dialog, kBarIds[i]);
+        if (control && !updates.bars[i].Empty()) ApplyBar(control, updates.bars[i]);
     }
     return true;
 }
 
-INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+DialogState& StateOf(HWND dialog) { return *reinterpret_cast<DialogState*>(GetWindowLongPtrA(dialog, DWLP_USER)); }
+
+INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_INITDIALOG: {
+        SetWindowLongPtrA(dialog, DWLP_USER, lParam);
         DiscardUpdates();  // left over from a dialog that closed before it applied them
         ownWindow = dialog;
         progressDialog = dialog;
@@ -176,10 +263,12 @@ INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
         }
         return FALSE;
     case kApplyUpdates:
-        if (progressDialog == dialog && ApplyUpdates(dialog)) SetTimer(dialog, kUpdateTimer, kUpdatePeriodMs, nullptr);
+        if (progressDialog == dialog && ApplyUpdates(dialog, StateOf(dialog))) {
+            SetTimer(dialog, kUpdateTimer, kUpdatePeriodMs, nullptr);
+        }
         return TRUE;
     case WM_TIMER:
-        if (wParam == kUpdateTimer && (progressDialog != dialog || !ApplyUpdates(dialog))) {
+        if (wParam == kUpdateTimer && (progressDialog != dialog || !ApplyUpdates(dialog, StateOf(dialog)))) {
             KillTimer(dialog, kUpdateTimer);
         }
         return TRUE;
@@ -191,7 +280,9 @@ INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
 unsigned __stdcall ProgressDialogThread(void*) {
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS};
     InitCommonControlsEx(&controls);
-    DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_PROGRESS), nullptr, ProgressDialogProc, 0);
+    DialogState state;
+    DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_PROGRESS), nullptr, ProgressDialogProc,
+                    reinterpret_cast<LPARAM>(&state));
     // Normally the close request has cleared it already; this covers a dialog that ended
     // some other way.
     HWND window = ownWindow;
@@ -255,22 +346,44 @@ void FlushProgressDialog() {
 }
 
 void SetProgressTitle(const char* title) {
-    Queue([&](PendingUpdates& updates) {
-        updates.hasTitle = true;
+    Queue([&](Updates& updates) {
+        updates.titleChanged = true;
         updates.title = title;
     });
 }
 
 void SetProgressText(int controlId, const char* text) {
-    Queue([&](PendingUpdates& updates) { updates.texts[controlId] = text; });
+    QueueText(controlId, [&](TextSlot& slot) {
+        slot.figures = false;
+        slot.text = text;
+    });
+}
+
+void SetProgressFigures(int controlId, int textId, double first, double second) {
+    QueueText(controlId, [&](TextSlot& slot) {
+        slot.figures = true;
+        slot.textId = textId;
+        slot.first = first;
+        slot.second = second;
+    });
 }
 
 void ResetProgressBar(int barId, uint32_t bytes) {
-    QueueBar(barId, PBM_SETRANGE, 0, MAKELPARAM(0, ProgressBarUpperBound(bytes)));
-    QueueBar(barId, PBM_SETSTEP, 1, 0);
-    QueueBar(barId, PBM_SETPOS, 0, 0);
+    QueueBar(barId, [&](BarSlot& bar) {
+        bar = BarSlot();
+        bar.reset = true;
+        bar.high = ProgressBarUpperBound(bytes);
+    });
 }
 
-void SetProgressBarPosition(int barId, uint32_t position) { QueueBar(barId, PBM_SETPOS, position, 0); }
+void SetProgressBarPosition(int barId, uint32_t position) {
+    QueueBar(barId, [&](BarSlot& bar) {
+        bar.hasPosition = true;
+        bar.position = position;
+        bar.steps = 0;
+    });
+}
 
-void StepProgressBar(int barId) { QueueBar(barId, PBM_STEPIT, 0, 0); }
+void StepProgressBar(int barId) {
+    QueueBar(barId, [](BarSlot& bar) { ++bar.steps; });
+}

@@ -47,12 +47,16 @@ void ForgetAbortOfClosedDialog();
 // handled it. Sets abortRequested, as every close does.
 void CloseProgressDialog();
 
-// Writes into the open dialog; each does nothing when no dialog is open. They are queued
-// and the dialog thread applies them shortly after, in order for each control (a busy
-// dialog shows only the latest of several texts and paints several steps at once), so a
-// writer never waits for painting. All writes to the dialog go through these functions.
+// Writes into the open dialog; each does nothing when no dialog is open. They are kept
+// per control and the dialog thread applies them shortly after, at most about 30 times a
+// second: per text the latest, per bar the state that its operations in order lead to. A
+// busy dialog skips states that were already overtaken, never shows one out of order, and
+// a writer never waits for painting. All writes to the dialog go through these functions.
 void SetProgressTitle(const char* title);
-void SetProgressText(int controlId, const char* text);  // 203, 204 or 205
+void SetProgressText(int controlId, const char* text);  // 203, 204 or 205; others ignored
+// Text control controlId shows FormatMessageText(textId, first, second). The dialog formats
+// it when it shows it, so a writer may give figures for every block at no cost.
+void SetProgressFigures(int controlId, int textId, double first, double second);
 // Bars 209 and 202: range 0 to ProgressBarUpperBound(bytes), step 1, position 0.
 void ResetProgressBar(int barId, uint32_t bytes);
 void SetProgressBarPosition(int barId, uint32_t position);

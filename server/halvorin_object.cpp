@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "halvorin_version.h"
 #include "engine/context_registry.h"
 #include "engine/engine_context.h"
 #include "engine/image_holder.h"
@@ -33,7 +34,8 @@ HRESULT STDMETHODCALLTYPE HalvorinObject::QueryInterface(REFIID riid, void** obj
 HRESULT HalvorinObject::LoadTypeInfo() {
     if (typeInfo_) return S_OK;
     ComPtr<ITypeLib> library;
-    HRESULT hr = LoadRegTypeLib(LIBID_HALVORINLib, 1, 0, kTypeLibraryLocale, library.Receive());
+    HRESULT hr = LoadRegTypeLib(LIBID_HALVORINLib, HALVORIN_VERSION_MAJOR, HALVORIN_VERSION_MINOR, kTypeLibraryLocale,
+                                library.Receive());
     if (FAILED(hr)) return hr;
     return library->GetTypeInfoOfGuid(IID_IHalvorin, typeInfo_.Receive());
 }

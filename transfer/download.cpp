@@ -24,8 +24,9 @@ constexpr size_t kBlockSize = kProgressBlockSize;
 constexpr double kFigureUnit = 1024000.0;  // shown figures: "M" of 1,024,000 bytes
 constexpr size_t kRecordLength = 249;      // longest resume record read back
 
-std::string Figures(int textId, double done, double total) {
-    return FormatMessageText(textId, done / kFigureUnit, total / kFigureUnit);
+// The dialog formats figures itself when it shows them: a block costs no formatting.
+void ShowFigures(int controlId, int textId, double done, double total) {
+    SetProgressFigures(controlId, textId, done / kFigureUnit, total / kFigureUnit);
 }
 
 bool IsDiskFull(DWORD error) { return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL; }
@@ -131,10 +132,9 @@ public:
             context_.bytesDone += static_cast<uint32_t>(position);  // the phase counter is 32 bits wide
             SetProgressBarPosition(IDC_PROGRESS_FILE_BAR, static_cast<uint32_t>(position / kBlockSize));
             SetProgressBarPosition(IDC_PROGRESS_TOTAL_BAR, context_.bytesDone / kBlockSize);
-            SetProgressText(IDC_PROGRESS_FILE_FIGURES,
-                            Figures(IDS_FIGURES_RESUMING, static_cast<double>(position), request_.downloadSize).c_str());
-            SetProgressText(IDC_PROGRESS_TOTAL_FIGURES,
-                            Figures(IDS_FIGURES, context_.bytesDone, context_.bytesTotal).c_str());
+            ShowFigures(IDC_PROGRESS_FILE_FIGURES, IDS_FIGURES_RESUMING, static_cast<double>(position),
+                        request_.downloadSize);
+            ShowFigures(IDC_PROGRESS_TOTAL_FIGURES, IDS_FIGURES, context_.bytesDone, context_.bytesTotal);
         }
         records_.WriteProfileStringA(request_.remotePath.c_str(), request_.fileId.c_str());
     }
@@ -145,10 +145,9 @@ public:
         received_ += size;
         context_.bytesDone += static_cast<uint32_t>(size);
         StepProgressBar(IDC_PROGRESS_FILE_BAR);
-        SetProgressText(IDC_PROGRESS_FILE_FIGURES,
-                        Figures(IDS_FIGURES, static_cast<double>(received_), request_.downloadSize).c_str());
+        ShowFigures(IDC_PROGRESS_FILE_FIGURES, IDS_FIGURES, static_cast<double>(received_), request_.downloadSize);
         StepProgressBar(IDC_PROGRESS_TOTAL_BAR);
-        SetProgressText(IDC_PROGRESS_TOTAL_FIGURES, Figures(IDS_FIGURES, context_.bytesDone, context_.bytesTotal).c_str());
+        ShowFigures(IDC_PROGRESS_TOTAL_FIGURES, IDS_FIGURES, context_.bytesDone, context_.bytesTotal);
         // A write that fails ends the transfer at once: going on would leave a hole in the
         // file, and the file as it stands is the right start for a later resume.
         DWORD written = 0;
