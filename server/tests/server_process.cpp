@@ -9,10 +9,6 @@
 
 namespace server_testing {
 
-namespace {
-void ResetClassTableUnderWine();
-}  // namespace
-
 std::string HalvorinPath() { return testing_support::ProgramDirectory() + "halvorin.exe"; }
 
 ChildProcess::~ChildProcess() {
@@ -88,12 +84,12 @@ bool Terminate(DWORD id) {
     return true;
 }
 
+}  // namespace
+
 void ResetClassTableUnderWine() {
     if (!RunningUnderWine()) return;
     for (DWORD id : ProcessIds("rpcss.exe")) Terminate(id);
 }
-
-}  // namespace
 
 bool RunningUnderWine() {
     HMODULE ntdll = GetModuleHandleA("ntdll.dll");

@@ -54,6 +54,10 @@ std::string RunningServers();
 // which the class table (Wine's rpcss.exe, started again on demand) is reset too.
 int EndLeftoverServers(DWORD graceMs = 15000);
 
+// After a server was killed: under Wine, forgets its class registration, which Windows
+// drops by itself when the process ends.
+void ResetClassTableUnderWine();
+
 bool RunningUnderWine();
 
 // view: 0, KEY_WOW64_32KEY or KEY_WOW64_64KEY.
