@@ -14,13 +14,16 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "common/win_handles.h"
 #include "transfer/transfer_context.h"
 #include "files/progress_dialog.h"
 #include "common/resource_ids.h"
+#include "tests/helpers/trusted_root.h"
 #include "transfer/download.h"
+#include "transfer/site_address.h"
 #include "common/message_texts.h"
 
 namespace {
@@ -35,8 +38,11 @@ double Now() {
 // The transfer without the engine around it: the same WinInet calls and block size.
 unsigned long long RawTransfer(const char* site, const char* remotePath, const char* localPath, bool write,
                                DWORD flags, DWORD blockSize) {
+    const SiteAddress address = ParseSiteAddress(site);
+    if (address.secure) flags |= INTERNET_FLAG_SECURE;
     InternetHandle internet(InternetOpenA("Halvorin", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
-    InternetHandle connection(InternetConnectA(internet.get(), site, 0, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0));
+    InternetHandle connection(InternetConnectA(internet.get(), address.host.c_str(), address.port, nullptr, nullptr,
+                                               INTERNET_SERVICE_HTTP, 0, 0));
     const char* acceptTypes[] = {"*", nullptr};
     InternetHandle request(HttpOpenRequestA(connection.get(), "GET", remotePath, nullptr, nullptr, acceptTypes, flags, 0));
     if (!HttpSendRequestA(request.get(), nullptr, 0, nullptr, 0)) return 0;
@@ -65,6 +71,9 @@ unsigned long long FileSize(const char* path) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // For a secure site made with the test certificates: their root, trusted while this runs.
+    std::unique_ptr<TrustedTestRoot> root;
+    if (const char* pem = getenv("BENCH_TRUST_ROOT")) root = std::make_unique<TrustedTestRoot>(pem);
     if (argc != 6) {
         fprintf(stderr, "usage: download_bench engine|nodialog|read|write|nocache|bigread SITE REMOTE LOCAL SIZE\n");
         return 2;

@@ -4,7 +4,9 @@
 # curl -o in the same run; prints both throughputs and their ratio, the ratio of the engine
 # to the bare WinInet loop it is built on (the same 16 KiB reads and file writes, no
 # dialog), then the engine's transfer taken apart (no dialog; bare WinInet reads with and
-# without writing the file).
+# without writing the file); then the same file from a secure site (nginx over TLS with
+# a certificate from a test root that only this run trusts): the engine, the bare loop and
+# curl over TLS, with the engine's throughput over TLS against plain HTTP and against curl.
 #
 # Self-contained: configures an optimised cross build without sanitizers in
 # build/bench-x64, starts nginx (tests/support/with_nginx.sh) and a Wine session of its own
@@ -84,11 +86,29 @@ measure() {
   read_s=$(one read) || exit 1
   nocache_s=$(one nocache) || exit 1
   bigread_s=$(one bigread) || exit 1
+  # The same over TLS: the engine, the bare loop and curl against the secure site.
+  local root_pem="$HALVORIN_TEST_CERTIFICATES/root.pem" curl_tls_s engine_tls_s write_tls_s
+  curl_tls_s=$(for _ in $(seq "$runs"); do
+    rm -f "$local_unix"
+    curl -s --cacert "$root_pem" -o "$local_unix" -w '%{time_total}\n' "https://$addr/big.bin"
+  done | best)
+  [ "$(stat -c %s "$local_unix")" = "$size" ] || { echo "curl fetched a short file over TLS" >&2; exit 1; }
+  export BENCH_TRUST_ROOT
+  BENCH_TRUST_ROOT=$(winepath -w "$root_pem")
+  pair=$(for _ in $(seq "$runs"); do
+    for mode in write engine; do
+      wine "$bench" "$mode" "https://$addr" /big.bin "$local_win" "$size"
+    done
+  done | awk '!($1 in b) || $2 < b[$1] { b[$1] = $2 } END { print b["engine"], b["write"] }')
+  read -r engine_tls_s write_tls_s <<<"$pair"
+  [ -n "$engine_tls_s" ] && [ -n "$write_tls_s" ] || { echo "bench: the transfers over TLS failed" >&2; exit 1; }
+  cmp -s "$local_unix" "$file" || { echo "the engine's copy over TLS differs from the file" >&2; exit 1; }
   rm -f "$local_unix"
-  python3 - "$size" "$curl_s" "$engine_s" "$nodialog_s" "$write_s" "$read_s" "$nocache_s" "$bigread_s" <<'PY'
+  python3 - "$size" "$curl_s" "$engine_s" "$nodialog_s" "$write_s" "$read_s" "$nocache_s" "$bigread_s" \
+    "$curl_tls_s" "$engine_tls_s" "$write_tls_s" <<'PY'
 import sys
 size = int(sys.argv[1])
-curl, engine, nodialog, write, read, nocache, bigread = map(float, sys.argv[2:])
+curl, engine, nodialog, write, read, nocache, bigread, curl_tls, engine_tls, write_tls = map(float, sys.argv[2:])
 mib = size / 1048576
 def rate(s): return mib / s
 print()
@@ -107,6 +127,13 @@ print("where the engine's time goes (differences of the rows above; noisy on a b
 print("  WinInet 16 KiB reads %.0f%% (%.0f%% for its cache copy of the file), file writes %.0f%%,"
       % (share(read), share(read - nocache), share(write - read)))
 print("  registry, figures and the rest %.0f%%, the dialog %.0f%%" % (share(nodialog - write), share(engine - nodialog)))
+print()
+print("over TLS (https, the test root trusted):")
+for name, s in (("curl -o", curl_tls), ("DownloadFile, dialog open (the engine)", engine_tls),
+                ("WinInet 16 KiB reads + WriteFile", write_tls)):
+    print("%-44s %9.3f %10.1f" % (name, s, rate(s)))
+print("throughput ratio engine over TLS / engine over plain HTTP: %.2f" % (engine / engine_tls))
+print("throughput ratio engine over TLS / curl over TLS: %.2f" % (curl_tls / engine_tls))
 PY
 }
 export -f measure
@@ -114,4 +141,4 @@ export -f measure
 export BENCH_WORK=$work BENCH_BUILD=$build BENCH_FILE=$file BENCH_SIZE=$size BENCH_RUNS=$runs BENCH_ADDR_USED=$addr
 
 echo "== measuring (${size_mb} MiB, best of $runs)"
-bash "$top/tests/support/with_nginx.sh" "$addr" "$work/site" --control "$work/out" -- bash -c measure
+bash "$top/tests/support/with_secure_sites.sh" "$addr" "$work/site" "$work/out" "$work/certificates" -- bash -c measure

@@ -4,6 +4,8 @@
 #   with_nginx.sh ADDR ROOT [--auth user:password] [--control DIR] [--port N] [--rate BYTES]
 #                 -- command...
 # --rate limits every answer to that many bytes a second (nginx's limit_rate).
+# --tls PORT CERT KEY (repeatable) serves the same root over TLS on that port of ADDR with
+# that certificate; there /insecure/PATH redirects to http://ADDR/PATH.
 # nginx runs as root from a generated configuration in a temporary directory; it never
 # touches /etc/nginx or /var/log/nginx (-e moves the start-up error log too). Every
 # request is appended to DIR/nginx_requests.jsonl (DIR defaults to the parent of
@@ -26,12 +28,14 @@ usage() {
 addr=$1 root=$2
 shift 2
 auth= control= port=80 rate=0
+tls_specs=()
 while [ $# -gt 0 ] && [ "$1" != "--" ]; do
   case $1 in
     --auth) [ $# -ge 2 ] || usage; auth=$2; shift 2 ;;
     --control) [ $# -ge 2 ] || usage; control=$2; shift 2 ;;
     --port) [ $# -ge 2 ] || usage; port=$2; shift 2 ;;
     --rate) [ $# -ge 2 ] || usage; rate=$2; shift 2 ;;
+    --tls) [ $# -ge 4 ] || usage; tls_specs+=("$2|$3|$4"); shift 4 ;;
     *) usage ;;
   esac
 done
@@ -68,6 +72,23 @@ if [ -n "$auth" ]; then
 fi
 
 mkdir -p "$work/tmp"
+tls_servers=
+for spec in "${tls_specs[@]}"; do
+  IFS='|' read -r tls_port tls_cert tls_key <<<"$spec"
+  tls_servers="$tls_servers
+  server {
+    listen $addr:$tls_port ssl;
+    server_name _;
+    ssl_certificate $tls_cert;
+    ssl_certificate_key $tls_key;
+    root $root;
+    $auth_lines
+    limit_rate $rate;
+    location /insecure/ { rewrite ^/insecure/(.*)\$ http://$addr/\$1 permanent; }
+    location / { try_files \$uri =404; }
+  }"
+done
+
 cat >"$work/nginx.conf" <<EOF
 user root root;
 worker_processes 1;
@@ -97,7 +118,7 @@ http {
     $auth_lines
     limit_rate $rate;
     location / { try_files \$uri =404; }
-  }
+  }$tls_servers
 }
 EOF
 

@@ -10,6 +10,7 @@
 #include "patchlib/patch_path.h"
 #include "patchlib/sha256.h"
 #include "tools/makepatch/tool_io.h"
+#include "tools/site/site_reader.h"
 #include "tools/site/szdd.h"
 
 namespace {
@@ -32,20 +33,6 @@ private:
     const std::vector<uint8_t>& bytes_;
 };
 
-// The site's file behind an object path: "%XX" decoded.
-std::string SiteFile(const std::string& site, const std::string& remotePath) {
-    std::string path;
-    for (size_t i = 0; i < remotePath.size(); ++i) {
-        if (remotePath[i] == '%' && i + 2 < remotePath.size()) {
-            path += static_cast<char>(std::stoi(remotePath.substr(i + 1, 2), nullptr, 16));
-            i += 2;
-        } else {
-            path += remotePath[i];
-        }
-    }
-    return site + (path.empty() || path[0] == '/' ? "" : "/") + path;
-}
-
 struct CheckedStep {
     size_t line;
     int32_t from;
@@ -60,7 +47,8 @@ public:
 
     size_t Run() {
         std::vector<uint8_t> bytes;
-        if (!ReadInputFile(image_, &bytes)) {
+        const bool read = IsSiteAddress(site_) ? ReadSiteFile(site_, image_, &bytes) : ReadInputFile(image_, &bytes);
+        if (!read) {
             Problem(0, "cannot read the image");
             return problems_;
         }
@@ -124,7 +112,7 @@ private:
 
     // The file behind a remote path, of the size the line gives.
     bool Fetch(const std::string& remote, uint32_t size, size_t line, std::vector<uint8_t>* bytes) {
-        if (!ReadInputFile(SiteFile(site_, remote), bytes)) {
+        if (!ReadSiteFile(site_, remote, bytes)) {
             Problem(line, remote + " is missing from the site");
             return false;
         }

@@ -7,5 +7,8 @@
 #include <cstdio>
 #include <string>
 
-// Prints each problem as "IMAGE:LINE: problem" to out; returns how many there were.
+// The site is a directory (IMAGE a file), or a web site "http://host" or
+// "https://host[:port]" (IMAGE the image's path on it), whose files are then fetched as
+// the engine fetches them. Prints each problem as "IMAGE:LINE: problem" to out; returns how
+// many there were.
 size_t CheckSite(const std::string& siteDirectory, const std::string& imagePath, FILE* out);

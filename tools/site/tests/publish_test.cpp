@@ -131,3 +131,30 @@ TEST_F(Publish, PublishCheckAndRefuse) {
     ASSERT_EQ(0, Tool("publish " + dir_ + "/site.txt " + dir_ + "/site", &output)) << output;
     EXPECT_EQ(0, Tool("check " + dir_ + "/site " + dir_ + "/site/image.txt", &output)) << output;
 }
+
+// A published site checked over HTTPS, as the engine would fetch it (run by
+// with_secure_sites.sh, which serves HALVORIN_HTTP_ROOT).
+TEST_F(Publish, CheckFetchesASecureSite) {
+    const char* root = getenv("HALVORIN_HTTP_ROOT");
+    const char* certificates = getenv("HALVORIN_TEST_CERTIFICATES");
+    const char* address = getenv("HALVORIN_HTTP_ADDR");
+    if (!root || !certificates || !address) GTEST_SKIP() << "runs through with_secure_sites.sh";
+    const std::string site = std::string("https://") + address;
+    WriteAll(dir_ + "/v1/app.exe", RandomBytes(30000, 1));
+    WriteAll(dir_ + "/v2/app.exe", RandomBytes(30000, 1) + "2");
+    WriteAll(dir_ + "/site.txt", "site " + site + "\nrelease 1 v1\nrelease 2 v2\nmandatory app.exe\n");
+    std::string output;
+    ASSERT_EQ(0, Tool("publish " + dir_ + "/site.txt " + root, &output)) << output;
+    const std::string trust = "CURL_CA_BUNDLE='" + std::string(certificates) + "/root.pem' ";
+    EXPECT_EQ(0, system((trust + getenv("HALVORIN_SITE_TOOL") + " check " + site + " /image.txt >/dev/null").c_str()));
+    // A file damaged on the server is named; a site whose certificate is not trusted is no site.
+    std::string damaged = ReadAll(std::string(root) + "/files/app.exe_");
+    damaged[damaged.size() - 10] ^= 1;
+    WriteAll(std::string(root) + "/files/app.exe_", damaged);
+    const std::string out = dir_ + "/check.txt";
+    EXPECT_NE(0, system((trust + getenv("HALVORIN_SITE_TOOL") + " check " + site + " /image.txt >" + out).c_str()));
+    EXPECT_NE(std::string::npos, ReadAll(out).find("files/app.exe_")) << ReadAll(out);
+    EXPECT_NE(0, system((trust + getenv("HALVORIN_SITE_TOOL") + " check " + site + ":8446 /image.txt >" + out +
+                         " 2>&1").c_str()));
+    EXPECT_NE(std::string::npos, ReadAll(out).find("cannot read the image")) << ReadAll(out);
+}
