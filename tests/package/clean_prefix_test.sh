@@ -11,7 +11,11 @@ package="$top/out/package/halvorin-$version-win64.zip"
 work=$(mktemp -d /tmp/halvorin-package.XXXXXX)
 trap 'WINEPREFIX="$work/prefix" wineserver -k 2>/dev/null; rm -rf "$work"' EXIT
 export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# The prefix is ready once the session that made it has ended; a server kept running from
+# then on makes the later starts fast.
 wineboot -i >/dev/null 2>&1
+wineserver -w
+wineserver -p
 wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /d '' /f >/dev/null 2>&1
 python3 -c 'import sys, zipfile; zipfile.ZipFile(sys.argv[1]).extractall(sys.argv[2])' "$package" "$work/unpacked"
 mv "$work/unpacked/halvorin-$version-win64" "$WINEPREFIX/drive_c/Halvorin"
