@@ -41,6 +41,34 @@ uint32_t ChecksumSample(SampleSource& source) {
     return UpdateSampleChecksum(kSampleChecksumPreset, sample.data(), sample.size());
 }
 
+namespace {
+
+class BytesSampleSource : public SampleSource {
+public:
+    BytesSampleSource(const uint8_t* data, size_t size) : data_(data), size_(size) {}
+    uint32_t Size() override { return static_cast<uint32_t>(size_); }
+    size_t ReadFromStart(uint8_t* buffer, size_t size) override { return Copy(0, buffer, size); }
+    size_t ReadBeforeEnd(int64_t distance, uint8_t* buffer, size_t size) override {
+        return distance > static_cast<int64_t>(size_) ? 0 : Copy(size_ - static_cast<size_t>(distance), buffer, size);
+    }
+
+private:
+    size_t Copy(size_t from, uint8_t* buffer, size_t size) {
+        const size_t n = size < size_ - from ? size : size_ - from;
+        for (size_t i = 0; i < n; ++i) buffer[i] = data_[from + i];
+        return n;
+    }
+    const uint8_t* data_;
+    size_t size_;
+};
+
+}  // namespace
+
+uint32_t ChecksumBytes(const uint8_t* data, size_t size) {
+    BytesSampleSource source(data, size);
+    return ChecksumSample(source);
+}
+
 std::string FormatFileId(uint32_t checksum, unsigned minute) {
     static const char kDigits[] = "0123456789ABCDEF";
     std::string id;

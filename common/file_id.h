@@ -32,6 +32,9 @@ public:
 // missing count as zeros.
 uint32_t ChecksumSample(SampleSource& source);
 
+// The sample checksum of a file's content held in memory.
+uint32_t ChecksumBytes(const uint8_t* data, size_t size);
+
 // "MM" followed by the eight hexadecimal digits of the checksum, least significant first.
 std::string FormatFileId(uint32_t checksum, unsigned minute);
 

@@ -4,6 +4,19 @@
 
 #include "common/image_model.h"
 
+inline ImageTime FromSystemTime(const SYSTEMTIME& system) {
+    ImageTime time;
+    time.year = system.wYear;
+    time.month = system.wMonth;
+    time.dayOfWeek = system.wDayOfWeek;
+    time.day = system.wDay;
+    time.hour = system.wHour;
+    time.minute = system.wMinute;
+    time.second = system.wSecond;
+    time.milliseconds = system.wMilliseconds;
+    return time;
+}
+
 inline SYSTEMTIME ToSystemTime(const ImageTime& time) {
     SYSTEMTIME system;
     system.wYear = time.year;

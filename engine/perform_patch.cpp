@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "common/image_time_win.h"
 #include "common/message_texts.h"
 #include "common/resource_ids.h"
 #include "engine/engine_context.h"
@@ -20,16 +21,7 @@ namespace {
 ImageTime UtcNow() {
     SYSTEMTIME now;
     GetSystemTime(&now);
-    ImageTime time;
-    time.year = now.wYear;
-    time.month = now.wMonth;
-    time.dayOfWeek = now.wDayOfWeek;
-    time.day = now.wDay;
-    time.hour = now.wHour;
-    time.minute = now.wMinute;
-    time.second = now.wSecond;
-    time.milliseconds = now.wMilliseconds;
-    return time;
+    return FromSystemTime(now);
 }
 
 // The part after the last separator, or the whole path when it has none.

@@ -73,8 +73,8 @@ fi
 
 mkdir -p "$work/tmp"
 tls_servers=
-for spec in "${tls_specs[@]}"; do
-  IFS='|' read -r tls_port tls_cert tls_key <<<"$spec"
+for server in "${tls_specs[@]}"; do
+  IFS="|" read -r tls_port tls_cert tls_key <<<"$server"
   tls_servers="$tls_servers
   server {
     listen $addr:$tls_port ssl;

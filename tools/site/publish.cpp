@@ -25,24 +25,6 @@
 
 namespace {
 
-class MemorySampleSource : public SampleSource {
-public:
-    explicit MemorySampleSource(const std::vector<uint8_t>& bytes) : bytes_(bytes) {}
-    uint32_t Size() override { return static_cast<uint32_t>(bytes_.size()); }
-    size_t ReadFromStart(uint8_t* buffer, size_t size) override { return Copy(0, buffer, size); }
-    size_t ReadBeforeEnd(int64_t distance, uint8_t* buffer, size_t size) override {
-        return distance > static_cast<int64_t>(bytes_.size()) ? 0 : Copy(bytes_.size() - distance, buffer, size);
-    }
-
-private:
-    size_t Copy(size_t from, uint8_t* buffer, size_t size) {
-        const size_t n = std::min(size, bytes_.size() - from);
-        if (n) memcpy(buffer, bytes_.data() + from, n);
-        return n;
-    }
-    const std::vector<uint8_t>& bytes_;
-};
-
 bool IsAbsolute(const std::string& path) {
     return (!path.empty() && (path[0] == '/' || path[0] == '\\')) || (path.size() > 2 && path[1] == ':');
 }
@@ -210,8 +192,8 @@ private:
         if (!MakeDirectories(target.substr(0, target.find_last_of('/'))) || !WriteOutputFile(target, compressed)) {
             return Fail(error, 0, "cannot write " + target);
         }
-        MemorySampleSource source(bytes);
-        const std::string id = FormatFileId(ChecksumSample(source), static_cast<unsigned>(((modified / 60) % 60 + 60) % 60));
+        const std::string id = FormatFileId(ChecksumBytes(bytes.data(), bytes.size()),
+                                            static_cast<unsigned>(((modified / 60) % 60 + 60) % 60));
         *line = "FILE " + Field(Escaped(file.remote)) + " " + Field(Backslashes(file.local)) + " " +
                 std::to_string(bytes.size()) + " " + std::to_string(compressed.size()) + " " + ImageDateTime(modified) +
                 " " + (file.flags.empty() ? "none" : file.flags) + " " + id + "\r\n";

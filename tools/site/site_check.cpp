@@ -15,24 +15,6 @@
 
 namespace {
 
-class BytesSampleSource : public SampleSource {
-public:
-    explicit BytesSampleSource(const std::vector<uint8_t>& bytes) : bytes_(bytes) {}
-    uint32_t Size() override { return static_cast<uint32_t>(bytes_.size()); }
-    size_t ReadFromStart(uint8_t* buffer, size_t size) override { return Copy(0, buffer, size); }
-    size_t ReadBeforeEnd(int64_t distance, uint8_t* buffer, size_t size) override {
-        return distance > static_cast<int64_t>(bytes_.size()) ? 0 : Copy(bytes_.size() - distance, buffer, size);
-    }
-
-private:
-    size_t Copy(size_t from, uint8_t* buffer, size_t size) {
-        size_t n = 0;
-        for (; n < size && from + n < bytes_.size(); ++n) buffer[n] = bytes_[from + n];
-        return n;
-    }
-    const std::vector<uint8_t>& bytes_;
-};
-
 struct CheckedStep {
     size_t line;
     int32_t from;
@@ -139,8 +121,7 @@ private:
                               " bytes; the line says " + std::to_string(entry.expectedSize));
             return;
         }
-        BytesSampleSource source(expanded);
-        const std::string id = FormatFileId(ChecksumSample(source), 0);
+        const std::string id = FormatFileId(ChecksumBytes(expanded.data(), expanded.size()), 0);
         if (!FileIdsMatch(id, entry.fileId)) {
             Problem(line, entry.remotePath + " has the file Id " + id.substr(2) + " (after the minute digits); the line says " +
                               entry.fileId);
