@@ -72,16 +72,22 @@ measure() {
     echo "$result"
   }
   # The engine and the bare loop that its ratio is taken against run in turns, so that a
-  # load that comes and goes on a shared machine falls on both alike.
+  # load that comes and goes on a shared machine falls on both alike. Prints the best
+  # seconds of each: "engine write"; checks the engine's copy.
+  engine_and_bare() {  # site
+    local pair
+    pair=$(for _ in $(seq "$runs"); do
+      for mode in write engine; do
+        wine "$bench" "$mode" "$1" /big.bin "$local_win" "$size"
+      done
+    done | awk '!($1 in b) || $2 < b[$1] { b[$1] = $2 } END { print b["engine"], b["write"] }')
+    [ "$(echo "$pair" | wc -w)" = 2 ] || { echo "bench: download_bench engine or write failed on $1" >&2; exit 1; }
+    cmp -s "$local_unix" "$file" || { echo "the engine's copy from $1 differs from the file" >&2; exit 1; }
+    echo "$pair"
+  }
   local pair
-  pair=$(for _ in $(seq "$runs"); do
-    for mode in write engine; do
-      wine "$bench" "$mode" "$addr" /big.bin "$local_win" "$size"
-    done
-  done | awk '!($1 in b) || $2 < b[$1] { b[$1] = $2 } END { print b["engine"], b["write"] }')
+  pair=$(engine_and_bare "$addr") || exit 1
   read -r engine_s write_s <<<"$pair"
-  [ -n "$engine_s" ] && [ -n "$write_s" ] || { echo "bench: download_bench engine or write failed" >&2; exit 1; }
-  cmp -s "$local_unix" "$file" || { echo "the engine's copy differs from the file" >&2; exit 1; }
   nodialog_s=$(one nodialog) || exit 1
   read_s=$(one read) || exit 1
   nocache_s=$(one nocache) || exit 1
@@ -95,14 +101,8 @@ measure() {
   [ "$(stat -c %s "$local_unix")" = "$size" ] || { echo "curl fetched a short file over TLS" >&2; exit 1; }
   export BENCH_TRUST_ROOT
   BENCH_TRUST_ROOT=$(winepath -w "$root_pem")
-  pair=$(for _ in $(seq "$runs"); do
-    for mode in write engine; do
-      wine "$bench" "$mode" "https://$addr" /big.bin "$local_win" "$size"
-    done
-  done | awk '!($1 in b) || $2 < b[$1] { b[$1] = $2 } END { print b["engine"], b["write"] }')
+  pair=$(engine_and_bare "https://$addr") || exit 1
   read -r engine_tls_s write_tls_s <<<"$pair"
-  [ -n "$engine_tls_s" ] && [ -n "$write_tls_s" ] || { echo "bench: the transfers over TLS failed" >&2; exit 1; }
-  cmp -s "$local_unix" "$file" || { echo "the engine's copy over TLS differs from the file" >&2; exit 1; }
   rm -f "$local_unix"
   python3 - "$size" "$curl_s" "$engine_s" "$nodialog_s" "$write_s" "$read_s" "$nocache_s" "$bigread_s" \
     "$curl_tls_s" "$engine_tls_s" "$write_tls_s" <<'PY'

@@ -14,39 +14,26 @@
 #include "tests/helpers/test_support.h"
 #include "tests/support/http_control.h"
 #include "halvorin_idl.h"
+#include "server/tests/engine_site_test.h"
 
 using namespace testing_support;
 
 namespace {
 
-class PatchNeededTest : public ::testing::Test {
+class PatchNeededTest : public engine_site::EngineSiteTest {
 protected:
-    static void SetUpTestSuite() {
-        ASSERT_EQ(0, RunProcess("\"" + ProgramDirectory() + "halvorin.exe\" -regserver"));
-    }
-    void SetUp() override {
-        ASSERT_FALSE(httpcontrol::ControlDir().empty()) << "run me through with_http_server.sh";
-        ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
-        httpcontrol::ClearRules();
-    }
     void TearDown() override {
         engine_ = ComPtr<IHalvorin>();
-        CoUninitialize();
+        EngineSiteTest::TearDown();
     }
 
     // A new engine (an appID of its own) on the image with these lines.
     void Engine(const std::string& imageLines) {
         static int count = 0;
-        const std::string name = "decision" + std::to_string(++count) + ".img";
-        ASSERT_TRUE(WriteWholeFile(httpcontrol::RootDir() + name, "[VERSION 4]\r\n" + imageLines));
-        ASSERT_EQ(S_OK, CoCreateInstance(CLSID_Halvorin, nullptr, CLSCTX_LOCAL_SERVER, IID_IHalvorin,
-                                         engine_.ReceiveVoid()));
-        ASSERT_EQ(S_OK, engine_->put_url(Bstr(httpcontrol::ServerAddress())));
-        ASSERT_EQ(S_OK, engine_->put_imagePath(Bstr("/" + name)));
-        ASSERT_EQ(S_OK, engine_->put_appDirectory(Bstr(app_.path())));
-        ASSERT_EQ(S_OK, engine_->put_appID(Bstr(name + std::to_string(GetCurrentProcessId()))));
-        ASSERT_EQ(S_OK, engine_->put_logFile(Bstr(app_.File(name + ".log"))));
-        log_ = app_.File(name + ".log");
+        const std::string name = "decision" + std::to_string(++count);
+        engine_ = EngineSiteTest::Engine(name, imageLines);
+        ASSERT_TRUE(engine_);
+        log_ = EngineSiteTest::Log(name);
     }
 
     LONG Ask(LONG fromV, LONG toV) {
@@ -56,19 +43,7 @@ protected:
     }
 
     // The report lines ("- text") of the last operation.
-    std::vector<std::string> Report() {
-        const std::string file = app_.File("report.txt");
-        DeleteFileA(file.c_str());
-        EXPECT_EQ(S_OK, engine_->WriteErrorReport(Bstr(file)));
-        std::vector<std::string> lines;
-        const std::string text = ReadWholeFile(file);
-        for (size_t start = 0; start < text.size();) {
-            const size_t end = text.find("\r\n", start);
-            lines.push_back(text.substr(start + 2, end - start - 2));
-            start = end + 2;
-        }
-        return lines;
-    }
+    std::vector<std::string> Report() { return EngineSiteTest::Report(engine_.Get()); }
 
     std::string Log() { return ReadWholeFile(log_); }
 
@@ -82,7 +57,6 @@ protected:
                "\r\n";
     }
 
-    ScratchDirectory app_{"decision"};
     ComPtr<IHalvorin> engine_;
     std::string log_;
 };
