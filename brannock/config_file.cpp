@@ -14,15 +14,18 @@ void TrimConfigLine(char* line) {
 
 namespace {
 
-// One line into a buffer of kConfigLineSize. The rest of a line that does not fit is
-// skipped, so that it cannot pass for the next setting.
+// One line into a buffer of kConfigLineSize: its first 1023 bytes, the rest of a longer
+// line skipped so that it cannot pass for the next setting. Read byte by byte, so that a
+// zero byte inside a line (which ends the setting there) does not hide the line's end.
 bool ReadLine(std::FILE* file, char* line) {
-    if (!std::fgets(line, static_cast<int>(kConfigLineSize), file)) return false;
-    if (!std::strchr(line, '\n')) {
-        int c;
-        while ((c = std::fgetc(file)) != EOF && c != '\n') {
-        }
+    size_t length = 0;
+    int c = std::fgetc(file);
+    if (c == EOF) return false;
+    for (; c != EOF; c = std::fgetc(file)) {
+        if (length < kConfigLineSize - 1) line[length++] = static_cast<char>(c);
+        if (c == '\n') break;
     }
+    line[length] = '\0';
     return true;
 }
 

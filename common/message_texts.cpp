@@ -31,6 +31,8 @@ void LoadMessageTexts(HINSTANCE instance) {
     Load(instance, IDS_CANNOT_COPY_EXPANDED, true);
     Load(instance, IDS_EXPANSION_FAILED, true);
     Load(instance, IDS_UNTRUSTED_SITE, true);
+    Load(instance, IDS_WRONG_CONTENT, true);
+    Load(instance, IDS_NOT_AN_IMAGE, true);
     Load(instance, IDS_TITLE_PATCHES, false);
     Load(instance, IDS_TITLE_MODULES, false);
     Load(instance, IDS_TITLE_EXTRA_FILES, false);

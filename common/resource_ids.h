@@ -26,6 +26,8 @@
 #define IDS_LABEL_THIS_FILE 122
 #define IDS_LABEL_TOTAL 123
 #define IDS_UNTRUSTED_SITE 124
+#define IDS_WRONG_CONTENT 125
+#define IDS_NOT_AN_IMAGE 126
 
 // Progress dialog template and its controls.
 #define IDD_PROGRESS 103

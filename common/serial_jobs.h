@@ -1,7 +1,9 @@
 // Work handed to threads that must not overlap and must keep their order: each job gets a
 // thread of its own, but the threads run the jobs one at a time, each taking the oldest job
 // that waits, so the jobs run in the order in which they were started whichever thread
-// gets to run first. The lock is held for a whole job. Counts what is pending and what
+// gets to run first. The run lock is held for a whole job; the queue has a lock of its
+// own, held only for a moment, so that a job can be queued while another one runs (a
+// download goes on while the file before it is expanded). Counts what is pending and what
 // failed, and lets a caller wait until nothing is pending.
 #pragma once
 #include <windows.h>
@@ -28,7 +30,7 @@ public:
     // back, when no thread could be started.
     std::unique_ptr<Job> Start(std::unique_ptr<Job> job) {
         {
-            ScopedLock guard(lock_);
+            ScopedLock guard(queueLock_);
             waiting_.push_back(std::move(job));
             ++pending_;
             ResetEvent(idle_.get());
@@ -36,7 +38,7 @@ public:
         // Worker threads are not joined: the handle goes at once.
         UniqueHandle thread(reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, ThreadMain, this, 0, nullptr)));
         if (thread) return nullptr;
-        ScopedLock guard(lock_);
+        ScopedLock guard(queueLock_);
         std::unique_ptr<Job> back = std::move(waiting_.back());
         waiting_.pop_back();
         Finished();
@@ -45,7 +47,7 @@ public:
 
     // Jobs started and not finished yet.
     int Pending() {
-        ScopedLock guard(lock_);
+        ScopedLock guard(queueLock_);
         return pending_;
     }
 
@@ -54,7 +56,7 @@ public:
 
     // Jobs that failed since the last call.
     unsigned TakeFailures() {
-        ScopedLock guard(lock_);
+        ScopedLock guard(queueLock_);
         return std::exchange(failures_, 0u);
     }
 
@@ -65,21 +67,30 @@ private:
     }
 
     void RunNext() {
-        ScopedLock guard(lock_);
-        // Every thread was started for one job, so one is waiting.
-        std::unique_ptr<Job> job = std::move(waiting_.front());
-        waiting_.pop_front();
-        if (!work_(*job)) ++failures_;
+        ScopedLock running(runLock_);
+        std::unique_ptr<Job> job;
+        {
+            // Every thread was started for one job, so one is waiting; a thread that comes
+            // late finds the jobs of the threads before it taken already and takes the next.
+            ScopedLock guard(queueLock_);
+            job = std::move(waiting_.front());
+            waiting_.pop_front();
+        }
+        const bool done = work_(*job);
         job.reset();
+        ScopedLock guard(queueLock_);
+        if (!done) ++failures_;
         Finished();
     }
 
+    // Under queueLock_.
     void Finished() {
         if (--pending_ == 0) SetEvent(idle_.get());
     }
 
     Work work_;
-    CriticalSection lock_;  // held for a whole job; guards the members below
+    CriticalSection runLock_;    // held for a whole job: one job at a time
+    CriticalSection queueLock_;  // guards the members below; never held while a job runs
     std::deque<std::unique_ptr<Job>> waiting_;
     int pending_ = 0;
     unsigned failures_ = 0;

@@ -39,6 +39,11 @@ public:
     // The patch files being applied for this context, in order.
     PatchApplications patchApplications;
 
+    // The image for the context's site, image path and credentials (GetImage). A fetch
+    // that fails is told here (box, error report, log line); the result then holds an
+    // image without entries.
+    ImageResult CurrentImage(const std::string& referer);
+
     // True when the file that the entry names (relative paths against baseDirectory)
     // has the expected size and file Id. Logs the outcome; reports a missing, locked
     // or wrongly sized file.
@@ -46,7 +51,8 @@ public:
 
     // The patch decision: 1 when the image offers a patch path from fromV toward toV, when
     // a mandatory file is out of sync or when a file listed for deletion still exists;
-    // else 0. Runs the "[exec_always]" programs first. Clears the error report and fills
+    // else 0, also when the image could not be fetched (the report and the log then say
+    // why). Runs the "[exec_always]" programs first. Clears the error report and fills
     // it with what it found.
     int IsPatchNeeded(int32_t fromV, int32_t toV);
 
@@ -67,8 +73,9 @@ public:
 
     // Checks the engine's own files (beside the running program) against the image's;
     // when one is out of sync, downloads every one that is into the download directory,
-    // appending each download path to *downloaded, and returns 1 (also when downloads
-    // failed); otherwise 0.
+    // appending the download path of each that came whole with the image's size and file
+    // Id to *downloaded (a download that does not is told and deleted), and returns 1
+    // (also when downloads failed); otherwise 0.
     int IsHalvorinNeeded(std::vector<std::string>* downloaded);
 
     // Starts the patch run on a thread of its own, which holds keepAlive until the end.

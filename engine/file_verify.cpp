@@ -2,36 +2,30 @@
 #include <windows.h>
 
 #include "common/text_format.h"
-#include "common/win_handles.h"
 #include "engine/engine_context.h"
-#include "common/file_id.h"
-#include "engine/file_identity.h"
-#include "files/paths.h"
+#include "files/file_identity.h"
 #include "files/system_paths.h"
 
 bool EngineContext::VerifyFile(const ImageFileEntry& entry, const std::string& baseDirectory) {
     const std::string path = ResolveLocalPath(entry.localPath, baseDirectory);
-
-    UniqueHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    if (!file.valid()) {
+    FileFacts facts;
+    switch (CheckFile(path, entry.expectedSize, entry.fileId, &facts)) {
+    case FileCheck::kMissing:
         errorReport.Add(FormatText("Cannot open file %s. The file doesn't exist or is locked.", path.c_str()));
         WriteLog("\r\n %s : file doesn't exist or is locked.", path.c_str());
         return false;
-    }
-
-    const uint32_t size = GetFileSize(file.get(), nullptr);
-    if (size != entry.expectedSize) {
+    case FileCheck::kWrongSize:
         errorReport.Add(FormatText("File %s has the wrong size. Current size is %u bytes, expected %u bytes.",
-                                 path.c_str(), size, entry.expectedSize));
-        WriteLog("\r\n %s : wrong size (%u, expected %u).", path.c_str(), size, entry.expectedSize);
+                                   path.c_str(), facts.size, entry.expectedSize));
+        WriteLog("\r\n %s : wrong size (%u, expected %u).", path.c_str(), facts.size, entry.expectedSize);
         return false;
+    case FileCheck::kWrongId:
+        WriteLog("\r\n %s : wrong file Id (%s, expected %s).", path.c_str(), facts.fileId.c_str(),
+                 entry.fileId.c_str());
+        return false;
+    case FileCheck::kMatches:
+        break;
     }
-
-    const std::string fileId = ComputeFileId(file.get());
-    if (FileIdsMatch(fileId, entry.fileId)) {
-        WriteLog("\r\n %s : OK", path.c_str());
-        return true;
-    }
-    WriteLog("\r\n %s : wrong file Id (%s, expected %s).", path.c_str(), fileId.c_str(), entry.fileId.c_str());
-    return false;
+    WriteLog("\r\n %s : OK", path.c_str());
+    return true;
 }

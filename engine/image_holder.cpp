@@ -2,11 +2,11 @@
 
 #include <vector>
 
-#include "common/diagnostics.h"
 #include "common/message_texts.h"
 #include "common/resource_ids.h"
 #include "engine/image_parser.h"
 #include "transfer/http_get.h"
+#include "transfer/transfer_failure.h"
 
 namespace {
 
@@ -34,6 +34,15 @@ private:
     std::vector<char> text_;
 };
 
+// Notes whether the text opened with a VERSION header: without one it is no image.
+class VersionHeaderListener : public ImageParseListener {
+public:
+    void OnNote(const ImageNote& note) override {
+        if (note.kind == ImageNoteKind::kNoVersionHeader) missing = true;
+    }
+    bool missing = false;
+};
+
 std::shared_ptr<UpdateImage> NewImage(const std::string& site, const std::string& imagePath,
                                       const std::string& userName, const std::string& userPassword) {
     auto image = std::make_shared<UpdateImage>();
@@ -44,33 +53,41 @@ std::shared_ptr<UpdateImage> NewImage(const std::string& site, const std::string
     return image;
 }
 
+Failure NotAnImage(const UpdateImage& image) {
+    Failure failure =
+        MakeFailure(FormatMessageText(IDS_NOT_AN_IMAGE, image.imagePath.c_str(), image.site.c_str()));
+    failure.reportText = FormatText("File %s from site %s is not an update image.", image.imagePath.c_str(),
+                                    image.site.c_str());
+    failure.logText = "\r\n" + failure.reportText;
+    return failure;
+}
+
 }  // namespace
 
-std::shared_ptr<UpdateImage> GetImage(ImageHolder& holder, const std::string& site, const std::string& imagePath,
-                                      const std::string& referer, const std::string& userName,
-                                      const std::string& userPassword) {
-    ScopedLock guard(holder.lock());
-    std::shared_ptr<UpdateImage> image = holder.get();
-    if (!image || image->site != site || image->imagePath != imagePath) {
-        image = NewImage(site, imagePath, userName, userPassword);
-        FetchImage(*image, referer);
-        holder.reset(image);
-    }
-    return image;
+ImageResult GetImage(ImageHolder& holder, const std::string& site, const std::string& imagePath,
+                     const std::string& referer, const std::string& userName, const std::string& userPassword) {
+    ImageResult result;
+    result.image = holder.get();
+    if (result.image && result.image->site == site && result.image->imagePath == imagePath) return result;
+    std::shared_ptr<UpdateImage> image = NewImage(site, imagePath, userName, userPassword);
+    result.fetched = FetchImage(*image, referer, &result.failure);
+    // A fetch on another thread may have filled the cache meanwhile; the later one wins.
+    if (result.fetched) holder.reset(image);
+    result.image = std::move(image);
+    return result;
 }
 
-UpdateImage CopyOfImage(ImageHolder& holder, const std::string& site, const std::string& imagePath,
-                        const std::string& referer, const std::string& userName, const std::string& userPassword) {
-    ScopedLock guard(holder.lock());
-    return *GetImage(holder, site, imagePath, referer, userName, userPassword);
+bool RefreshCachedImage(ImageHolder& holder, const std::string& referer, Failure* failure) {
+    const std::shared_ptr<const UpdateImage> cached = holder.get();
+    if (!cached) return true;
+    auto image = std::make_shared<UpdateImage>(*cached);
+    if (!FetchImage(*image, referer, failure)) return false;
+    // An image that another call put into the cache meanwhile stays.
+    holder.replace(cached, std::move(image));
+    return true;
 }
 
-void FetchCachedImage(ImageHolder& holder, const std::string& referer) {
-    ScopedLock guard(holder.lock());
-    if (std::shared_ptr<UpdateImage> image = holder.get()) FetchImage(*image, referer);
-}
-
-void FetchImage(UpdateImage& image, const std::string& referer) {
+bool FetchImage(UpdateImage& image, const std::string& referer, Failure* failure) {
     HttpTarget target;
     target.site = image.site;
     target.userName = image.userName;
@@ -81,38 +98,24 @@ void FetchImage(UpdateImage& image, const std::string& referer) {
     TextSink sink;
     HttpError error;
     if (!HttpGet(target, sink, &error)) {
-        // A failed transfer shows a box only: the image keeps what it held, and neither the
-        // log nor the error report hears of it. A cut answer shows nothing, as a failed read.
-        switch (error.step) {
-        case HttpStep::kConnect:
-            ShowFailureBox(MakeFailure(FormatMessageText(IDS_CANNOT_OPEN_SITE, image.site.c_str()), true, error.code));
-            break;
-        case HttpStep::kOpenRequest:
-        case HttpStep::kSendRequest:
-            ShowFailureBox(MakeFailure(
-                FormatMessageText(IDS_CANNOT_GET_FILE, image.imagePath.c_str(), image.site.c_str()), true, error.code));
-            break;
-        case HttpStep::kCertificate:
-        case HttpStep::kInsecure:
-            ShowFailureBox(MakeFailure(
-                FormatMessageText(IDS_UNTRUSTED_SITE, image.imagePath.c_str(), image.site.c_str()), true, error.code));
-            break;
-        case HttpStep::kStatus:
-            ShowFailureBox(MakeFailure(
-                FormatMessageText(IDS_CANNOT_DOWNLOAD, image.imagePath.c_str(), image.site.c_str()), true, error.code));
-            break;
-        default:
-            break;
-        }
-        return;
+        *failure = DescribeHttpFailure(error, image.imagePath, image.site, true);
+        return false;
     }
     std::vector<char>& text = sink.text();
     const size_t length = CompleteImageLength(text.data(), text.size());
-    if (length == 0) return;  // nothing read: the image keeps what it held
-    image.mandatoryFiles.clear();
-    image.patchSteps.clear();
-    image.modules.clear();
-    image.engineFiles.clear();
-    image.deleteFiles.clear();
-    ParseImage(image, text.data(), length);
+    // Parsed into a copy: what is not an image leaves the image as it was.
+    UpdateImage parsed = image;
+    parsed.mandatoryFiles.clear();
+    parsed.patchSteps.clear();
+    parsed.modules.clear();
+    parsed.engineFiles.clear();
+    parsed.deleteFiles.clear();
+    VersionHeaderListener listener;
+    ParseImage(parsed, text.data(), length, &listener);
+    if (length == 0 || listener.missing) {
+        *failure = NotAnImage(image);
+        return false;
+    }
+    image = std::move(parsed);
+    return true;
 }

@@ -1,43 +1,68 @@
 // The image cache of one engine context, and the transfer of the image file. A patch run
-// works on its own thread beside the client's calls, so the cache is guarded: a fetch or a
-// replacement happens under the holder's lock, and a caller keeps the image it got alive
-// for as long as it holds it, whatever replaces it in the cache meanwhile.
+// works on its own thread beside the client's calls, so the cache is guarded; but its lock
+// is held only to look at the cache or to put an image into it, never across a transfer,
+// so that a slow site or a failure's box on one thread holds up no other. An image that
+// is in the cache is never changed: a new fetch goes into an image of its own, which
+// takes the cached one's place when it succeeds, and a caller keeps the image it got for
+// as long as it holds it. A fetch that failed is never kept: the next call asks the site
+// again.
 #pragma once
 #include <memory>
 #include <string>
 
 #include "common/critical_section.h"
+#include "common/diagnostics.h"
 #include "common/image_model.h"
 
 // Owns at most one UpdateImage: created when first needed, replaced when the site or the
 // image path change.
 class ImageHolder {
 public:
-    std::shared_ptr<UpdateImage> get() const { return image_; }
-    void reset(std::shared_ptr<UpdateImage> image) { image_ = std::move(image); }
-    CriticalSection& lock() { return lock_; }
+    std::shared_ptr<const UpdateImage> get() {
+        ScopedLock guard(lock_);
+        return image_;
+    }
+    void reset(std::shared_ptr<const UpdateImage> image) {
+        ScopedLock guard(lock_);
+        image_ = std::move(image);
+    }
+    // Replaces expected by image; false (nothing changed) when the cache holds another
+    // image by now.
+    bool replace(const std::shared_ptr<const UpdateImage>& expected, std::shared_ptr<const UpdateImage> image) {
+        ScopedLock guard(lock_);
+        if (image_ != expected) return false;
+        image_ = std::move(image);
+        return true;
+    }
 
 private:
     CriticalSection lock_;
-    std::shared_ptr<UpdateImage> image_;
+    std::shared_ptr<const UpdateImage> image_;
+};
+
+// The image a caller asked for, and whether it could be had.
+struct ImageResult {
+    std::shared_ptr<const UpdateImage> image;  // never null; without entries when the fetch failed
+    bool fetched = true;                       // false: the site did not give the image
+    Failure failure;                           // why, when not fetched: for the caller to tell
 };
 
 // The cached image, or a new one fetched from the site when there is none or when the
 // site or the image path differ from the cached image's (changed credentials alone do
-// not cause a transfer). Never fails: a failed fetch leaves the image empty.
-std::shared_ptr<UpdateImage> GetImage(ImageHolder& holder, const std::string& site, const std::string& imagePath,
-                                      const std::string& referer, const std::string& userName,
-                                      const std::string& userPassword);
+// not cause a transfer). A failed fetch shows nothing itself and leaves the cache as it
+// was: the result then holds an image without entries and the failure.
+ImageResult GetImage(ImageHolder& holder, const std::string& site, const std::string& imagePath,
+                     const std::string& referer, const std::string& userName, const std::string& userPassword);
 
-// The same image as GetImage, copied while the holder is locked: for a worker thread,
-// whose copy no fetch on another thread can change while it works.
-UpdateImage CopyOfImage(ImageHolder& holder, const std::string& site, const std::string& imagePath,
-                        const std::string& referer, const std::string& userName, const std::string& userPassword);
-
-// FetchImage into the cached image, if there is one, with the holder locked.
-void FetchCachedImage(ImageHolder& holder, const std::string& referer);
+// Fetches the cached image once more (RefreshImage), from the image's own site and with
+// its own credentials; the new image takes the cached one's place. True when there is
+// no cached image or the fetch succeeded; otherwise *failure says why and the cache is
+// left as it was.
+bool RefreshCachedImage(ImageHolder& holder, const std::string& referer, Failure* failure);
 
 // Transfers the file named by the image's own site and imagePath with the image's own
 // credentials (one HTTP GET, at most 65,535 bytes of text) and parses it into the image,
-// whose lists are emptied first. A failure shows a message box and leaves the image as it was.
-void FetchImage(UpdateImage& image, const std::string& referer);
+// whose lists are emptied first. False, with the image unchanged and *failure telling
+// why, when the transfer failed, broke off or brought no update image (no VERSION header
+// first).
+bool FetchImage(UpdateImage& image, const std::string& referer, Failure* failure);

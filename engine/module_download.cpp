@@ -8,6 +8,7 @@
 #include "common/message_texts.h"
 #include "common/resource_ids.h"
 #include "engine/engine_context.h"
+#include "engine/image_holder.h"
 #include "files/expansion.h"
 #include "files/paths.h"
 #include "files/progress_dialog.h"
@@ -15,20 +16,18 @@
 #include "transfer/download.h"
 
 int EngineContext::DownloadModuleFiles(const std::string& moduleName, bool showUI) {
-    if (showUI) {
-        OpenProgressDialog();  // comes to the foreground
-    } else {
-        ForgetAbortOfClosedDialog();
-    }
+    // Without the dialog nothing can cancel this download; another operation's Cancel
+    // does not reach it either way.
+    ProgressOperation progress;
+    if (showUI) progress.Join();  // comes to the foreground
     errorReport.Clear();
-    const std::shared_ptr<UpdateImage> image = GetImage(imageHolder, url, imagePath, referer, userName, userPassword);
+    const ImageResult current = CurrentImage(referer);
+    const std::shared_ptr<const UpdateImage>& image = current.image;
     const auto module = image->modules.find(moduleName);
-    if (module == image->modules.end()) {
-        if (showUI && progressDialog) CloseProgressDialog();
-        return 0;
-    }
+    if (module == image->modules.end()) return 0;
 
     TransferContext phase(*this, referer);
+    phase.cancel = &progress.cancelled();
     std::vector<ImageFileEntry> installList;
     {
         LogWriter::Batch lines(log);  // a line per file
@@ -52,7 +51,7 @@ int EngineContext::DownloadModuleFiles(const std::string& moduleName, bool showU
         if (!DownloadFile(phase, entry)) {
             failed = true;
             WriteLog("\r\nFile %s download failed.", entry.remotePath.c_str());
-            if (abortRequested) {
+            if (progress.cancelled()) {
                 errorReport.Add(FormatText("Module file %s download aborted.", entry.localPath.c_str()));
                 break;
             }
@@ -65,10 +64,10 @@ int EngineContext::DownloadModuleFiles(const std::string& moduleName, bool showU
         SetProgressText(IDC_PROGRESS_STATUS, MessageText(IDS_EXPANDING_FILE).c_str());
         auto job = std::make_unique<ExpansionJob>();
         job->engine = this;
-        job->applicationDirectory = appDirectory;
         job->downloadedFile = entry.localPath;
         job->targetPath = target;
         job->expectedSize = entry.expectedSize;
+        job->expectedFileId = entry.fileId;
         job->timestamp = entry.timestamp;
         job->installed = &installed[i];
         entry.localPath = target;
@@ -78,7 +77,7 @@ int EngineContext::DownloadModuleFiles(const std::string& moduleName, bool showU
     expansions.WaitUntilDone();
 
     // Only what was installed is started: a failed or cancelled download is no program,
-    // and a file that did not expand into place is not the module's.
+    // and a file that did not check out was never put in place.
     std::vector<ImageFileEntry> done;
     for (size_t i = 0; i < installList.size(); ++i) {
         if (installed[i]) {
@@ -88,6 +87,6 @@ int EngineContext::DownloadModuleFiles(const std::string& moduleName, bool showU
         }
     }
     RunCommandEntries(nullptr, &done);
-    if (showUI && progressDialog) CloseProgressDialog();
+    progress.Leave();
     return failed ? 0 : 1;
 }

@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include "engine/engine_context.h"
-#include "files/paths.h"
 
 namespace {
 
@@ -37,18 +36,26 @@ void* __stdcall PatchCallback(uint32_t messageId, void* parameter) {
     return const_cast<char*>(kAnswer);
 }
 
-// "DIRECTORY" "PATCH FILE": the files to patch lie beside the patch file.
-std::string CommandLineFor(const std::string& patchFile) {
-    std::string directory = DirectoryOf(patchFile);
-    if (!directory.empty()) directory.pop_back();
-    return "\"" + directory + "\" \"" + patchFile + "\"";
+// "TARGET DIRECTORY" "PATCH FILE", the directory without a trailing separator.
+std::string CommandLineFor(const std::string& patchFile, std::string targetDirectory) {
+    while (targetDirectory.size() > 1 && (targetDirectory.back() == '\\' || targetDirectory.back() == '/')) {
+        targetDirectory.pop_back();
+    }
+    return "\"" + targetDirectory + "\" \"" + patchFile + "\"";
 }
 
 // The body of one application thread, with the apply lock held.
 bool ApplyPatchFile(PatchApplyJob& job) {
     EngineContext& engine = *job.engine;
+    uint32_t& code = job.chain->codes[job.step];
+    if (job.chain->broken) {
+        engine.WriteLog("\r\nApplying patch file. Command line: %s... not applied: a patch before it failed.",
+                        job.commandLine.c_str());
+        DeleteFileA(job.patchFile.c_str());
+        return false;
+    }
     engine.WriteLog("\r\nApplying patch file. Command line: %s", job.commandLine.c_str());
-    uint32_t code = PATCHLIB_ERR_COMMAND_LINE;
+    code = PATCHLIB_ERR_COMMAND_LINE;
     if (job.applyEntry) {
         callbackEngine = &engine;
         code = job.applyEntry(job.commandLine.c_str(), PatchCallback, 1);
@@ -56,6 +63,7 @@ bool ApplyPatchFile(PatchApplyJob& job) {
     }
     engine.WriteLog("... completed, code=%u.", code);
     DeleteFileA(job.patchFile.c_str());
+    if (code != PATCHLIB_OK) job.chain->broken = true;
     return code == PATCHLIB_OK;
 }
 
@@ -63,15 +71,19 @@ bool ApplyPatchFile(PatchApplyJob& job) {
 
 PatchApplications::PatchApplications() : jobs_(ApplyPatchFile) {}
 
-bool PatchApplications::Start(EngineContext& engine, const std::string& patchFile) {
+bool PatchApplications::Start(EngineContext& engine, const std::string& patchFile, const std::string& targetDirectory,
+                              PatchChainResults* chain, size_t step) {
     auto job = std::make_unique<PatchApplyJob>();
-    job->commandLine = CommandLineFor(patchFile);
+    job->commandLine = CommandLineFor(patchFile, targetDirectory);
     job->patchFile = patchFile;
     job->engine = &engine;
     job->applyEntry = engine.applyEntry;
+    job->chain = chain;
+    job->step = step;
     std::unique_ptr<PatchApplyJob> notStarted = jobs_.Start(std::move(job));
     if (!notStarted) return true;
     engine.WriteLog("\r\nApplying patch file. Command line: %s... not started.", notStarted->commandLine.c_str());
     DeleteFileA(notStarted->patchFile.c_str());
+    chain->broken = true;
     return false;
 }

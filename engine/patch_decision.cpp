@@ -9,12 +9,21 @@
 #include "engine/patch_path_search.h"
 #include "files/system_paths.h"
 
+ImageResult EngineContext::CurrentImage(const std::string& referer) {
+    ImageResult current = GetImage(imageHolder, url, imagePath, referer, userName, userPassword);
+    if (!current.fetched) Report(current.failure);
+    return current;
+}
+
 int EngineContext::IsPatchNeeded(int32_t fromV, int32_t toV) {
     errorReport.Clear();
     WriteLog("\r\n----IsPatchNeeded:");
     // Kept alive here whatever a patch run on another thread does to the cache.
-    const std::shared_ptr<UpdateImage> cached = GetImage(imageHolder, url, imagePath, "", userName, userPassword);
-    const UpdateImage& image = *cached;
+    const ImageResult current = CurrentImage("");
+    // "Nothing to do" cannot be told without the image: the answer stays 0, as callers
+    // expect, and the report and the log say that it could not be found out.
+    if (!current.fetched) return 0;
+    const UpdateImage& image = *current.image;
 
     // Every "[exec_always]" entry names its program where the file verification finds
     // the file: "%SYSTEM%" expanded, absolute paths as they stand.

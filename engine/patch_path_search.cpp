@@ -79,3 +79,31 @@ const PatchPath* ShortestPatchPath(const std::vector<PatchPath>& candidates) {
     }
     return shortest;
 }
+
+namespace {
+
+// Every step moves from fromV toward toV without passing it, and the last one ends there.
+bool LeadsStraightTo(const PatchPath& path, int32_t fromV, int32_t toV) {
+    if (path.empty() || path.back().toVersion != toV) return false;
+    const bool up = fromV < toV;
+    int32_t at = fromV;
+    for (const ImagePatchStep& step : path) {
+        if (step.fromVersion != at) return false;
+        const bool towardTarget = up ? (step.toVersion > at && step.toVersion <= toV)
+                                     : (step.toVersion < at && step.toVersion >= toV);
+        if (!towardTarget) return false;
+        at = step.toVersion;
+    }
+    return true;
+}
+
+}  // namespace
+
+const PatchPath* UsablePatchPath(const std::vector<PatchPath>& candidates, int32_t fromV, int32_t toV) {
+    const PatchPath* shortest = nullptr;
+    for (const PatchPath& candidate : candidates) {
+        if (!LeadsStraightTo(candidate, fromV, toV)) continue;
+        if (!shortest || candidate.size() < shortest->size()) shortest = &candidate;
+    }
+    return shortest;
+}

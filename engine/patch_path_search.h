@@ -24,3 +24,10 @@ std::vector<PatchPath> FindPatchPaths(int32_t fromV, int32_t toV, const std::vec
 
 // The candidate with the fewest steps, the first one on ties; null when there is none.
 const PatchPath* ShortestPatchPath(const std::vector<PatchPath>& candidates);
+
+// The path that a patch run applies: the shortest candidate (the first on ties) whose every
+// step goes from where the one before it ended toward toV without passing it, and whose
+// last step ends exactly at toV. Null when no candidate does: a run never ends on another
+// version than the one asked for, and never goes the other way on its road (a step back
+// from a newer version is no road to a newer one still).
+const PatchPath* UsablePatchPath(const std::vector<PatchPath>& candidates, int32_t fromV, int32_t toV);

@@ -9,6 +9,7 @@
 
 #include "common/win_handles.h"
 #include "engine/engine_context.h"
+#include "engine/image_holder.h"
 #include "engine/patch_run_state.h"
 
 namespace {
@@ -49,9 +50,16 @@ unsigned __stdcall RunPatch(void* record) {
     WaitForClient(run->request.processID);
     engine.WriteLog("\r\n----StartPatch:");
     run->failed = false;
-    UpdateImage image = CopyOfImage(engine.imageHolder, run->url, run->imagePath, run->referer, run->userName,
-                                    run->userPassword);
-    PerformPatch(*run, image);
+    const ImageResult current =
+        GetImage(engine.imageHolder, run->url, run->imagePath, run->referer, run->userName, run->userPassword);
+    if (current.fetched) {
+        PerformPatch(*run, *current.image);
+    } else {
+        // Without the image the run can do nothing, and that is no success.
+        engine.errorReport.Clear();
+        engine.Report(current.failure);
+        run->failed = true;
+    }
 
     engine.WriteLog(run->failed ? "\r\nPatch process failed." : "\r\nPatch process successful.");
     StartClient(run->request.processExec + " " + (run->failed ? run->request.failParams : run->request.successParams),

@@ -22,11 +22,11 @@ struct PatchRun {
     std::string userPassword;
     std::string appDirectory;
     std::string downloadDirectory;
-    // Set when something the image asks for could not be done: the client is started
-    // again with its failure parameters.
+    // Set unless the run did everything the image asks for and the installation then
+    // verifies against the image: the client is started again with its failure parameters.
     bool failed = false;
 };
 
-// The run's six steps over the image: dialog, patch files, deletions, mandatory files,
-// commands, close.
+// The run over the image: dialog, patch files, mandatory files, deletions, commands,
+// close, and the check of the installation against the image. Sets run.failed.
 void PerformPatch(PatchRun& run, const UpdateImage& image);

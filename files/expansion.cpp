@@ -7,13 +7,14 @@
 #include "common/message_texts.h"
 #include "common/resource_ids.h"
 #include "common/win_handles.h"
+#include "files/file_identity.h"
 #include "files/run_and_wait.h"
 #include "files/system_paths.h"
 
 namespace {
 
-constexpr DWORD kCopyRetryMilliseconds = 500;
-constexpr DWORD kCopyPatienceMilliseconds = 30000;
+constexpr DWORD kReplaceRetryMilliseconds = 500;
+constexpr DWORD kReplacePatienceMilliseconds = 30000;
 
 // A box with the caption "Error", its text in the error report too (the report text is
 // the log line without its line break), and the log line.
@@ -51,66 +52,92 @@ void ExpandWithLzFunctions(const std::string& source, const std::string& target)
     LZClose(from);
 }
 
-bool CopyOverTarget(const std::string& source, const std::string& target, DWORD* error) {
-    for (DWORD waited = 0;; waited += kCopyRetryMilliseconds) {
-        if (CopyFileA(source.c_str(), target.c_str(), FALSE)) return true;
+// The checked file takes the target's place in one step: at every moment the target is
+// either the old file or the new one, whatever happens to this process.
+bool ReplaceTarget(const std::string& staged, const std::string& target, DWORD* error) {
+    for (DWORD waited = 0;; waited += kReplaceRetryMilliseconds) {
+        if (MoveFileExA(staged.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
         *error = GetLastError();
-        if (waited >= kCopyPatienceMilliseconds) return false;
-        Sleep(kCopyRetryMilliseconds);
+        if (waited >= kReplacePatienceMilliseconds) return false;
+        Sleep(kReplaceRetryMilliseconds);
     }
 }
 
-// The expansion itself; ExpandFile records its outcome.
+bool SetLastWriteTime(const std::string& path, const ImageTime& time) {
+    UniqueHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    const SYSTEMTIME stamp = ToSystemTime(time);
+    FILETIME lastWrite;
+    return file && SystemTimeToFileTime(&stamp, &lastWrite) && SetFileTime(file.get(), nullptr, nullptr, &lastWrite) &&
+           FlushFileBuffers(file.get());
+}
+
+// Removes the staging file on every way out but the one that put it in place.
+class StagedFile {
+public:
+    explicit StagedFile(std::string path) : path_(std::move(path)) { DeleteFileA(path_.c_str()); }
+    ~StagedFile() {
+        if (!placed_) DeleteFileA(path_.c_str());
+    }
+    StagedFile(const StagedFile&) = delete;
+    StagedFile& operator=(const StagedFile&) = delete;
+    const std::string& path() const { return path_; }
+    void Placed() { placed_ = true; }
+
+private:
+    std::string path_;
+    bool placed_ = false;
+};
+
 bool ExpandIntoPlace(ExpansionJob& job) {
     Diagnostics& engine = *job.engine;
     const std::string target = ExpandSystemPath(job.targetPath);
-    const std::string temporary = job.downloadedFile + "_";
-    const std::string parameters = "\"" + job.downloadedFile + "\" \"" + temporary + "\"";
+    // A staging file that a killed expansion left is removed first.
+    StagedFile staged(target + kStagedSuffix);
+    const std::string parameters = "\"" + job.downloadedFile + "\" \"" + staged.path() + "\"";
     engine.WriteLog("\r\nExpanding file, param: %s.", parameters.c_str());
-    if (!RunAndWait(job.expandTool, parameters, job.applicationDirectory, SW_HIDE, false)) {
+    const std::string systemDirectory = SystemDirectory();
+    const std::string tool = job.expandTool.empty() ? systemDirectory + "\\expand.exe" : job.expandTool;
+    if (!RunAndWait(tool, parameters, systemDirectory, SW_HIDE, false)) {
         engine.WriteLog(".. failed, trying LZCopy.");
-        ExpandWithLzFunctions(job.downloadedFile, temporary);
+        ExpandWithLzFunctions(job.downloadedFile, staged.path());
     }
     DeleteFileA(job.downloadedFile.c_str());
 
-    if (!UniqueHandle(CreateFileA(temporary.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr))) {
-        return Fail(job, FormatMessageText(IDS_EXPANSION_FAILED, temporary.c_str()),
-                    FormatText("\r\nThe expanded file %s was not created.", temporary.c_str()));
+    FileFacts facts;
+    switch (CheckFile(staged.path(), job.expectedSize, job.expectedFileId, &facts)) {
+    case FileCheck::kMissing:
+        return Fail(job, FormatMessageText(IDS_EXPANSION_FAILED, staged.path().c_str()),
+                    FormatText("\r\nThe expanded file %s was not created.", staged.path().c_str()));
+    case FileCheck::kWrongSize:
+        return Fail(job, FormatMessageText(IDS_EXPANDED_SIZE, target.c_str(), job.expectedSize, facts.size),
+                    FormatText("\r\nThe expanded file %s was expected to be  %u bytes in size but is actually  %u "
+                               "bytes long.",
+                               target.c_str(), job.expectedSize, static_cast<unsigned>(facts.size)));
+    case FileCheck::kWrongId:
+        return Fail(job, FormatMessageText(IDS_WRONG_CONTENT, target.c_str()),
+                    FormatText("\r\nThe expanded file %s does not have the content that the update image describes "
+                               "(file Id %s, expected %s); it was not installed.",
+                               target.c_str(), facts.fileId.c_str(), job.expectedFileId.c_str()));
+    case FileCheck::kMatches:
+        break;
     }
-    DWORD copyError = 0;
-    const bool copied = CopyOverTarget(temporary, target, &copyError);
-    DeleteFileA(temporary.c_str());
-    if (!copied) {
-        // The old target stays as it was, its date included: it is not the file the image
-        // describes.
-        return Fail(job, FormatMessageText(IDS_CANNOT_COPY_EXPANDED, temporary.c_str(), target.c_str()),
-                    FormatText("\r\nThe expanded file %s could not be copied over the source file %s.", temporary.c_str(),
-                               target.c_str()),
+    // The date is told when it cannot be set (an image may carry an impossible one), but
+    // the content is what the image describes, and that is what counts for installing it.
+    if (!SetLastWriteTime(staged.path(), job.timestamp)) {
+        Fail(job, FormatMessageText(IDS_TIMESTAMP_NOT_SET, target.c_str()),
+             FormatText("\r\nUnable to set timestamp for file %s.", target.c_str()));
+    }
+    DWORD replaceError = 0;
+    if (!ReplaceTarget(staged.path(), target, &replaceError)) {
+        // The old target stays as it was: it is not the file the image describes.
+        return Fail(job, FormatMessageText(IDS_CANNOT_COPY_EXPANDED, staged.path().c_str(), target.c_str()),
+                    FormatText("\r\nThe expanded file %s could not be copied over the source file %s.",
+                               staged.path().c_str(), target.c_str()),
                     FormatText("Please send the following error message to Tolbeck at %s [%s]", kSupportAddress,
-                               SystemText(copyError).c_str()));
+                               SystemText(replaceError).c_str()));
     }
-
-    UniqueHandle file(CreateFileA(target.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                  OPEN_EXISTING, 0, nullptr));
-    if (!file) {
-        return Fail(job, FormatMessageText(IDS_FILE_NOT_CREATED, target.c_str()),
-                    FormatText("\r\nThe target file %s was not created.", target.c_str()));
-    }
-    bool installed = true;
-    const DWORD size = GetFileSize(file.get(), nullptr);
-    if (size != job.expectedSize) {
-        installed = Fail(job, FormatMessageText(IDS_EXPANDED_SIZE, target.c_str(), job.expectedSize, size),
-                         FormatText("\r\nThe expanded file %s was expected to be  %u bytes in size but is actually  %u "
-                                    "bytes long.",
-                                    target.c_str(), job.expectedSize, static_cast<unsigned>(size)));
-    }
-    const SYSTEMTIME stamp = ToSystemTime(job.timestamp);
-    FILETIME lastWrite;
-    if (!SystemTimeToFileTime(&stamp, &lastWrite) || !SetFileTime(file.get(), nullptr, nullptr, &lastWrite)) {
-        installed = Fail(job, FormatMessageText(IDS_TIMESTAMP_NOT_SET, target.c_str()),
-                         FormatText("\r\nUnable to set timestamp for file %s.", target.c_str()));
-    }
-    return installed;
+    staged.Placed();
+    return true;
 }
 
 }  // namespace

@@ -3,7 +3,9 @@
 #include <commctrl.h>
 #include <process.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "common/win_handles.h"
 #include "common/resource_ids.h"
@@ -40,6 +42,13 @@ SRWLOCK threadLock = SRWLOCK_INIT;
 // The thread that runs the dialog; empty when none runs. Set by the opener that starts
 // the thread, cleared (closed) by the thread itself when its dialog has ended.
 UniqueHandle progressDialogThreadHandle;
+
+// The operations that use the dialog (ProgressOperation), guarded by usersLock.
+SRWLOCK usersLock = SRWLOCK_INIT;
+std::vector<ProgressOperation*>& Users() {
+    static std::vector<ProgressOperation*> users;
+    return users;
+}
 
 // The window of the dialog that this thread runs, for the clean-up after it has ended.
 thread_local HWND ownWindow = nullptr;
@@ -249,17 +258,22 @@ INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
         SetDlgItemTextA(dialog, IDC_PROGRESS_TOTAL_LABEL, MessageText(IDS_LABEL_TOTAL).c_str());
         return FALSE;
     }
-    case WM_CLOSE:
-        progressDialog = nullptr;
+    case WM_CLOSE: {
+        // A dialog whose last user has left was taken out of progressDialog by that user
+        // before the request: nobody is cancelled. Any other close cancels its users.
+        HWND open = dialog;
+        if (progressDialog.compare_exchange_strong(open, nullptr)) CancelProgressOperations();
         abortRequested = true;
         DiscardUpdates();
         EndDialog(dialog, 1);
         return TRUE;
+    }
     case WM_COMMAND:
         // Enter (IDOK) and Escape (IDCANCEL) come here too and do nothing.
         if (LOWORD(wParam) == IDC_PROGRESS_CANCEL) {
             OutputDebugStringA("\r\nABORTING!!!!!.");
             abortRequested = true;
+            CancelProgressOperations();
         }
         return FALSE;
     case kApplyUpdates:
@@ -331,8 +345,36 @@ bool ProgressDialogThreadRunning() {
     return progressDialogThreadHandle.valid();
 }
 
-void ForgetAbortOfClosedDialog() {
-    if (!progressDialog) abortRequested = false;
+void CancelProgressOperations() {
+    SrwGuard guard(usersLock);
+    for (ProgressOperation* user : Users()) user->cancelled_ = true;
+}
+
+bool ProgressOperation::Join() {
+    if (joined_) return true;
+    {
+        SrwGuard guard(usersLock);
+        Users().push_back(this);
+        joined_ = true;
+    }
+    if (OpenProgressDialog()) return true;
+    Leave();
+    return false;
+}
+
+void ProgressOperation::Leave() {
+    if (!joined_) return;
+    HWND closing = nullptr;
+    {
+        SrwGuard guard(usersLock);
+        std::vector<ProgressOperation*>& users = Users();
+        users.erase(std::remove(users.begin(), users.end(), this), users.end());
+        joined_ = false;
+        // Taken out under the lock: an operation that joins from now on waits for a new
+        // dialog instead of joining this closing one.
+        if (users.empty()) closing = progressDialog.exchange(nullptr);
+    }
+    if (closing) SendMessageA(closing, WM_CLOSE, 0, 0);
 }
 
 void CloseProgressDialog() {

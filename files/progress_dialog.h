@@ -37,15 +37,42 @@ bool ProgressDialogThreadRunning();
 // Returns when the dialog has applied every write queued so far.
 void FlushProgressDialog();
 
-// For an operation that shows no dialog: when none is open, an abort still set by a
-// dialog that has closed belongs to an operation that has ended, and nobody can cancel
-// this one, so the flag is cleared; with a dialog open (another operation's), its Cancel
-// applies here too and the flag stays as it is.
-void ForgetAbortOfClosedDialog();
-
 // Sends the close request to the dialog, if one is open, and returns when the dialog has
-// handled it. Sets abortRequested, as every close does.
+// handled it. Sets abortRequested, as every close does, and cancels every operation that
+// uses the dialog.
 void CloseProgressDialog();
+
+// Cancels every operation that uses the dialog now: its Cancel button does this.
+void CancelProgressOperations();
+
+// One operation's use of the shared dialog (a patch run, a module download, the engine's
+// own files). Several operations of the process may show their progress in the one dialog
+// at the same time. Its Cancel button, or a close request from anyone but the operations
+// themselves, cancels every operation that uses the dialog at that moment, and only
+// those. An operation that ends leaves the dialog and the last one to leave closes it, so
+// the end of one operation never cancels another.
+class ProgressOperation {
+public:
+    ProgressOperation() = default;
+    ~ProgressOperation() { Leave(); }
+    ProgressOperation(const ProgressOperation&) = delete;
+    ProgressOperation& operator=(const ProgressOperation&) = delete;
+
+    // Opens the dialog or joins the one that is open, and brings it to the foreground.
+    // False when no dialog can be shown (OpenProgressDialog): nothing can cancel the
+    // operation then.
+    bool Join();
+    // Leaves the dialog, which closes when no other operation uses it. Does nothing when
+    // the operation has not joined.
+    void Leave();
+    // Set by a Cancel while the operation uses the dialog; it stays set.
+    const std::atomic<bool>& cancelled() const { return cancelled_; }
+
+private:
+    friend void CancelProgressOperations();
+    std::atomic<bool> cancelled_{false};
+    bool joined_ = false;
+};
 
 // Writes into the open dialog; each does nothing when no dialog is open. They are kept
 // per control and the dialog thread applies them shortly after, at most about 30 times a

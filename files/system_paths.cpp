@@ -4,6 +4,12 @@
 
 #include "files/paths.h"
 
+std::string SystemDirectory() {
+    char directory[MAX_PATH] = "";
+    const UINT length = GetSystemDirectoryA(directory, sizeof(directory));
+    return length == 0 || length >= sizeof(directory) ? std::string() : std::string(directory, length);
+}
+
 std::string ExpandSystemPath(const std::string& path) {
     char systemDirectory[MAX_PATH] = "";
     // Only asked for when the placeholder is there; a failed call leaves the text empty.

@@ -2,6 +2,9 @@
 #pragma once
 #include <string>
 
+// The system directory, without a trailing separator; empty when the system cannot say.
+std::string SystemDirectory();
+
 // A path that starts with "%SYSTEM%" (any case) gets the system directory in its place.
 std::string ExpandSystemPath(const std::string& path);
 

@@ -10,7 +10,8 @@ ServerSwitch FindServerSwitch(const char* commandLine) {
         const char* candidate = p + 1;
         if (lstrcmpiA(candidate, "RegServer") == 0) return ServerSwitch::RegServer;
         if (lstrcmpiA(candidate, "UnregServer") == 0) return ServerSwitch::UnregServer;
-        if (lstrcmpiA(candidate, "?") == 0) found = ServerSwitch::Usage;
+        // "--help" is found here at its second '-'.
+        if (lstrcmpiA(candidate, "?") == 0 || lstrcmpiA(candidate, "help") == 0) found = ServerSwitch::Usage;
     }
     return found;
 }

@@ -199,9 +199,9 @@ HRESULT STDMETHODCALLTYPE HalvorinObject::RefreshImage() {
     if (appID_.empty()) return E_FAIL;
     EngineContext& context = Context();
     // A fresh or replaced image is fetched by GetImage already, so a first call transfers twice.
-    GetImage(context.imageHolder, context.url, context.imagePath, context.referer, context.userName,
-             context.userPassword);
-    FetchCachedImage(context.imageHolder, referer_);
+    if (!context.CurrentImage(context.referer).fetched) return S_OK;
+    Failure failure;
+    if (!RefreshCachedImage(context.imageHolder, referer_, &failure)) context.Report(failure);
     return S_OK;
 }
 
@@ -230,9 +230,8 @@ HRESULT STDMETHODCALLTYPE HalvorinObject::GetModuleList(BSTR* moduleList) {
     if (appID_.empty()) return E_FAIL;
     if (moduleList == nullptr) return E_POINTER;
     EngineContext& context = Context();
-    const std::shared_ptr<UpdateImage> image = GetImage(context.imageHolder, context.url, context.imagePath,
-                                                        context.referer, context.userName, context.userPassword);
-    *moduleList = BstrFromText(BuildModuleListText(*image), kListBufferChars);
+    const ImageResult current = context.CurrentImage(context.referer);
+    *moduleList = BstrFromText(BuildModuleListText(*current.image), kListBufferChars);
     return S_OK;
 }
 

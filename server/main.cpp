@@ -2,6 +2,8 @@
 #include <windows.h>
 #include <objbase.h>
 
+#include <string>
+
 #include "server/class_factory.h"
 #include "server/command_line.h"
 #include "server/registration.h"
@@ -15,11 +17,27 @@ const char kUsageCaption[] = "Halvorin automation server 1.0";
 const char kUsageText[] =
     "\r\n-RegServer   : register the Halvorin interface.\r\n-UnRegServer : unregister the Halvorin interface.";
 
+// The usage text goes to the standard output when the program was given one (its output
+// redirected, or inherited from a shell); otherwise, as when started from the desktop, it
+// shows a box.
+void ShowUsage() {
+    HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+    const std::string text = std::string(kUsageCaption) + kUsageText + "\r\n";
+    DWORD written = 0;
+    if (output != nullptr && output != INVALID_HANDLE_VALUE &&
+        WriteFile(output, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) && written == text.size()) {
+        return;
+    }
+    MessageBoxA(nullptr, kUsageText, kUsageCaption, MB_OK);
+}
+
 int Serve() {
     server_module::StartShutdownMonitor();  // without it the server simply never ends by itself
     static HalvorinClassFactory factory;
     DWORD cookie = 0;
     CoRegisterClassObject(CLSID_Halvorin, &factory, CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE, &cookie);
+    // A server that no client ever reaches (started by hand) ends like any idle one.
+    server_module::StartIdleCountdown();
     MSG message;
     while (GetMessageA(&message, nullptr, 0, 0) > 0) DispatchMessageA(&message);
     CoRevokeClassObject(cookie);
@@ -46,7 +64,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
             UnregisterServer(instance);
             break;
         case ServerSwitch::Usage:
-            MessageBoxA(nullptr, kUsageText, kUsageCaption, MB_OK);
+            ShowUsage();
             break;
         case ServerSwitch::Serve:
             exitCode = Serve();

@@ -68,6 +68,13 @@ LONG Unlock() {
     return count;
 }
 
+void StartIdleCountdown() {
+    ModuleState& state = State();
+    if (InterlockedCompareExchange(&state.lockCount, 0, 0) != 0) return;
+    InterlockedExchange(&state.activity, 1);
+    if (state.shutdownEvent.valid()) SetEvent(state.shutdownEvent.get());
+}
+
 bool IsStopping() { return InterlockedCompareExchange(&State().stopping, 0, 0) != 0; }
 
 LONG LockCount() { return InterlockedCompareExchange(&State().lockCount, 0, 0); }

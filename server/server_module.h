@@ -25,6 +25,10 @@ bool IsStopping();
 // idle shutdown.
 bool StartShutdownMonitor();
 
+// Starts the idle countdown as if the count had just fallen to 0: for the start of the
+// server, so that one that no client reaches ends too.
+void StartIdleCountdown();
+
 // Waits for the monitor thread to end and releases what it used.
 void Shutdown();
 

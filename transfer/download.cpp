@@ -17,6 +17,7 @@
 #include "files/system_paths.h"
 #include "transfer/http_get.h"
 #include "transfer/reg_key_handler.h"
+#include "transfer/transfer_failure.h"
 
 namespace {
 
@@ -30,48 +31,6 @@ void ShowFigures(int controlId, int textId, double done, double total) {
 }
 
 bool IsDiskFull(DWORD error) { return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL; }
-
-// A failure told by a message text with the code in its caption; the report text and
-// the log line (the same text on a line of its own) take the same two arguments.
-Failure CodedFailure(unsigned code, int textId, const char* report, const std::string& first,
-                     const std::string& second = std::string()) {
-    Failure failure = MakeFailure(FormatMessageText(textId, first.c_str(), second.c_str()), true, code);
-    failure.reportText = FormatText(report, first.c_str(), second.c_str());
-    failure.logText = "\r\n" + failure.reportText;
-    return failure;
-}
-
-// Cases A to D, and an answer that stayed short of its declared length after every
-// resumption (told like case D, with the system's error code of the broken connection).
-Failure RequestFailure(const ImageFileEntry& request, const HttpError& error) {
-    const std::string& path = request.remotePath;
-    const std::string& site = request.site;
-    switch (error.step) {
-    case HttpStep::kConnect:
-        return CodedFailure(error.code, IDS_CANNOT_OPEN_SITE, "Could not open site %s.", site);
-    case HttpStep::kOpenRequest:
-        return CodedFailure(error.code, IDS_CANNOT_GET_FILE, "Could not GET file %s from site %s.", path, site);
-    case HttpStep::kSendRequest:
-        return CodedFailure(error.code, IDS_CANNOT_SEND_REQUEST, "Failed to send GET request for file %s on site %s.",
-                            path, site);
-    case HttpStep::kCertificate:
-        return CodedFailure(error.code, IDS_UNTRUSTED_SITE,
-                            "File %s could not be downloaded from site %s: the site's certificate was refused.", path,
-                            site);
-    case HttpStep::kInsecure:
-        return CodedFailure(error.code, IDS_UNTRUSTED_SITE,
-                            "File %s could not be downloaded from site %s: the secure site redirected it to an insecure "
-                            "address.",
-                            path, site);
-    case HttpStep::kCut:
-        return CodedFailure(error.code, IDS_CANNOT_DOWNLOAD,
-                            "File %s could not be downloaded from site %s: the connection broke before the end.", path,
-                            site);
-    default:
-        return CodedFailure(error.code, IDS_CANNOT_DOWNLOAD, "File %s could not be downloaded from site %s.", path,
-                            site);
-    }
-}
 
 // Case E: the local file cannot be created (or written, for another reason than a full disk).
 Failure LocalFileFailure(const ImageFileEntry& request) {
@@ -184,7 +143,7 @@ public:
             Fail(DiskFullFailure(request_));
             return Next::kStop;
         }
-        if (abortRequested) {
+        if (*context_.cancel) {
             context_.diagnostics.WriteLog("\r\nFile %s download aborted.", request_.remotePath.c_str());
             return Next::kStop;
         }
@@ -192,6 +151,9 @@ public:
     }
 
     bool ResumesCutAnswers() const override { return true; }
+
+    // Without a declared length, only the image's size tells a whole file from a piece.
+    bool EndsWithoutLength(uint64_t position) const override { return position >= request_.downloadSize; }
 
     void Resuming(uint64_t position, uint64_t total, unsigned attempt) override {
         context_.diagnostics.WriteLog("\r\nFile %s download interrupted after %llu of %llu bytes; resuming (%u of %u).",
@@ -244,6 +206,8 @@ bool DownloadFile(TransferContext& context, const ImageFileEntry& request) {
     if (complete) sink.Finish();
     sink.Close();  // before any box: the user may look at the file
     if (complete) return true;
-    if (error.step != HttpStep::kSink) return context.diagnostics.Report(RequestFailure(request, error));
+    if (error.step != HttpStep::kSink) {
+        return context.diagnostics.Report(DescribeHttpFailure(error, request.remotePath, request.site, false));
+    }
     return sink.failure() ? context.diagnostics.Report(*sink.failure()) : false;
 }

@@ -12,8 +12,9 @@ constexpr char kResumeRecordKey[] = "Software\\Tolbeck\\Halvorin";
 // transfer that an earlier call left unfinished. Advances context.bytesDone. True when
 // the transfer ended without a failure and without a cancel. An answer whose connection
 // breaks before its declared length is asked for again from where it broke, up to three
-// times; one that stays short is a failure (the final size is not checked otherwise).
-// A failure is shown in a message box, added to the error report and logged; a cancel
-// (abortRequested after a block) is only logged. Both leave the partial file and its
-// resume record.
+// times; one that stays short is a failure, and so is an answer without a declared length
+// that ends short of the request's downloadSize or whose read fails (the final size is not
+// checked otherwise). A failure is shown in a message box, added to the error report and
+// logged; a cancel (context.cancel set after a block) is only logged. Both leave the
+// partial file and its resume record, for a later resume; neither file is to be used.
 bool DownloadFile(TransferContext& context, const ImageFileEntry& request);

@@ -219,9 +219,14 @@ bool HttpGet(const HttpTarget& target, HttpSink& sink, HttpError* error) {
             if (next == HttpSink::Next::kEnough) return true;
             continue;
         }
-        // The end of the data, or a read that failed: only an answer that declared its
-        // length tells the two apart. One without stays as the platform delivered it.
-        if (!answer.lengthKnown || received >= answer.end) return true;
+        // The end of the data, or a read that failed. An answer without a declared length
+        // cannot be asked for again from where it stopped: a failed read ends it as failed,
+        // a normal end is as complete as the sink can tell.
+        if (!answer.lengthKnown) {
+            if (!read) return fail(HttpStep::kCut, readError);
+            return sink.EndsWithoutLength(received) ? true : fail(HttpStep::kCut, ERROR_INTERNET_CONNECTION_ABORTED);
+        }
+        if (received >= answer.end) return true;
         // A connection closed early reads as an end without an error of its own.
         DWORD cause = readError != ERROR_SUCCESS ? readError : ERROR_INTERNET_CONNECTION_ABORTED;
         if (!sink.ResumesCutAnswers()) return fail(HttpStep::kCut, cause);

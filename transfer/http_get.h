@@ -47,6 +47,12 @@ public:
     virtual bool ResumesCutAnswers() const = 0;
     // The connection broke at position of total bytes; attempt 1 to kCutResumeAttempts.
     virtual void Resuming(uint64_t position, uint64_t total, unsigned attempt) = 0;
+    // An answer that declared no length ended normally at position: whether that can be
+    // the whole object (a file of known size that came short cannot).
+    virtual bool EndsWithoutLength(uint64_t position) const {
+        (void)position;
+        return true;
+    }
 };
 
 // Resumptions of a cut answer, at most, in one transfer.
@@ -70,5 +76,6 @@ struct HttpError {
 };
 
 // True when the whole answer went into the sink (or the sink had enough). False with
-// *error telling which step failed. Every handle is closed before it returns.
+// *error telling which step failed: a read that fails is a failure also for an answer
+// without a declared length. Every handle is closed before it returns.
 bool HttpGet(const HttpTarget& target, HttpSink& sink, HttpError* error);

@@ -1,5 +1,6 @@
 #include "transfer/reg_key_handler.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -64,8 +65,15 @@ void RegKeyHandler::Close() {
 const char* RegKeyHandler::GetProfileStringA(const char* valueName, const char* defaultText) {
     memset(valueBuffer_, 0, sizeof(valueBuffer_));
     DWORD size = kMaxValueBytes;
-    const LONG result =
-        RegQueryValueExA(key_, valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(valueBuffer_), &size);
+    LONG result = RegQueryValueExA(key_, valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(valueBuffer_), &size);
+    if (result == ERROR_MORE_DATA) {
+        // A longer value is read whole and cut, not taken for a missing one: a resume
+        // record that cannot be read would let another file's partial download pass.
+        std::vector<char> whole(size + 1, '\0');
+        result = RegQueryValueExA(key_, valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(whole.data()), &size);
+        memset(valueBuffer_, 0, sizeof(valueBuffer_));
+        if (result == ERROR_SUCCESS) memcpy(valueBuffer_, whole.data(), std::min<size_t>(size, kMaxValueBytes - 1));
+    }
     if (result != ERROR_SUCCESS) {
         // The default is cut to what the buffer holds, terminator included.
         memset(valueBuffer_, 0, sizeof(valueBuffer_));

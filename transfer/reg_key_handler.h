@@ -21,8 +21,9 @@ public:
     int Open(HKEY root, const char* subKey);
     void Close();
 
-    // The value as text, read into the instance's buffer (at most 250 bytes), or the
-    // default text (cut to 255 characters) when it cannot be read. Valid until the next
+    // The value as text, read into the instance's buffer (at most 250 bytes; a longer value
+    // is cut to its first 249), or the default text (cut to 255 characters) when it cannot
+    // be read. Valid until the next
     // call on this instance.
     const char* GetProfileStringA(const char* valueName, const char* defaultText);
     // Stores REG_SZ data without a terminating zero; returns the platform's result code.

@@ -3,10 +3,12 @@
 // sends, and the phase's byte counters. The phase's owner makes it, so phases that run at
 // the same time on one engine context (a patch run beside a client's call) count apart.
 #pragma once
+#include <atomic>
 #include <cstdint>
 #include <string>
 
 #include "common/diagnostics.h"
+#include "files/progress_dialog.h"
 
 class TransferContext {
 public:
@@ -21,4 +23,8 @@ public:
     // dialog; bytesDone is advanced by the download.
     uint32_t bytesDone = 0;
     uint32_t bytesTotal = 0;
+    // Read after every block: set, the transfer stops as cancelled. An operation points
+    // it at its own flag (ProgressOperation), so that no other operation's end or Cancel
+    // stops it; by default, the dialog's own flag.
+    const std::atomic<bool>* cancel = &abortRequested;
 };

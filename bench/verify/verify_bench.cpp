@@ -15,7 +15,7 @@
 
 #include "common/win_handles.h"
 #include "engine/engine_context.h"
-#include "engine/file_identity.h"
+#include "files/file_identity.h"
 
 int main(int argc, char** argv) {
     if (argc != 4) {

@@ -14,7 +14,7 @@
 #include "brannock/tests/install_recorder.h"
 #include "common/com_ptr.h"
 #include "common/win_handles.h"
-#include "engine/file_identity.h"
+#include "files/file_identity.h"
 #include "server/tests/server_process.h"
 #include "tests/helpers/test_support.h"
 #include "tests/support/http_control.h"

@@ -35,6 +35,11 @@ TEST(ConfigFile, LinesAreCountedCleanedAndCut) {
     EXPECT_EQ(longPath.substr(0, kConfigLineSize - 1), config.lines[kImagePathLine]);
     EXPECT_STREQ("referer", config.lines[kRefererLine]);
     EXPECT_FALSE(ReadConfig(longPath + "\n" + longPath + "\n", &config));
+    // A zero byte ends its setting but not its line: the next line stays the next setting.
+    ASSERT_TRUE(ReadConfig(std::string("/image.txt\0junk\nreferer\nsite\n", 29), &config));
+    EXPECT_STREQ("/image.txt", config.lines[kImagePathLine]);
+    EXPECT_STREQ("referer", config.lines[kRefererLine]);
+    EXPECT_STREQ("site", config.lines[kUrlLine]);
 }
 
 TEST(TextCut, CopiesStayInTheirBufferAndPathsSplit) {

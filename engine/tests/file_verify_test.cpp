@@ -5,7 +5,7 @@
 #include "common/win_handles.h"
 #include "engine/engine_context.h"
 #include "common/file_id.h"
-#include "engine/file_identity.h"
+#include "files/file_identity.h"
 #include "tests/helpers/test_support.h"
 
 using namespace testing_support;

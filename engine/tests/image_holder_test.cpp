@@ -1,7 +1,7 @@
 // The image cache and the image transfer against real HTTP servers on loopback: the
 // fault-injecting server of with_http_server.sh (its request log shows what WinInet sent)
-// and a second one on another address for the BASE URL directive. Failure boxes are
-// read and closed by the UI robot.
+// and a second one on another address for the BASE URL directive. A failed fetch shows
+// nothing itself: it hands back the failure (box text and code, report and log texts).
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -10,7 +10,6 @@
 
 #include "engine/image_holder.h"
 #include "common/resource_ids.h"
-#include "tests/robot/ui_robot.h"
 #include "tests/support/http_control.h"
 #include "common/message_texts.h"
 
@@ -34,12 +33,6 @@ const char kImageWithoutModuleLine[] =
     "[Modules]\r\n"
     "FILE extra\\x.dll x.dll 10 10 1/2/2001 1:05:00 none\r\n";
 
-uirobot::WindowFilter OwnBoxes() {
-    uirobot::WindowFilter filter;
-    filter.processId = GetCurrentProcessId();
-    return filter;
-}
-
 class ImageHolderTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { LoadMessageTexts(GetModuleHandleA(nullptr)); }
@@ -61,14 +54,17 @@ protected:
 };
 
 TEST_F(ImageHolderTest, CachedImageIsTransferredOnceAndFetchTransfersAgain) {
-    UpdateImage& first = *GetImage(holder_, site_, "/image.txt", "", "", "");
+    const ImageResult got = GetImage(holder_, site_, "/image.txt", "", "", "");
+    ASSERT_TRUE(got.fetched);
+    const UpdateImage& first = *got.image;
     ASSERT_EQ(1u, first.patchSteps.size());
     EXPECT_EQ("patches/p56.rtp", first.patchSteps[0].remotePath);
     EXPECT_EQ(site_, first.patchSteps[0].site);
     ASSERT_EQ(1u, first.modules.count("Tools"));
 
-    UpdateImage& second = *GetImage(holder_, site_, "/image.txt", "", "", "");
-    EXPECT_EQ(&first, &second);
+    EXPECT_EQ(got.image, GetImage(holder_, site_, "/image.txt", "", "", "").image);
+    UpdateImage second = first;
+    Failure failure;
     std::vector<LoggedRequest> gets = GetsOf("/image.txt");
     ASSERT_EQ(1u, gets.size());
     EXPECT_EQ("Halvorin", gets[0].userAgent);
@@ -76,13 +72,13 @@ TEST_F(ImageHolderTest, CachedImageIsTransferredOnceAndFetchTransfersAgain) {
 
     // A second fetch into the same image empties the lists before parsing: nothing is
     // doubled; the current module of the earlier parse carries over.
-    FetchImage(second, "");
+    EXPECT_TRUE(FetchImage(second, "", &failure));
     EXPECT_EQ(2u, GetsOf("/image.txt").size());
     EXPECT_EQ(1u, second.patchSteps.size());
     EXPECT_EQ(1u, second.modules.at("Tools").files.size());
 
     ASSERT_TRUE(Serve("image.txt", kImageWithoutModuleLine));
-    FetchImage(second, "");
+    EXPECT_TRUE(FetchImage(second, "", &failure));
     EXPECT_TRUE(second.patchSteps.empty());
     ASSERT_EQ(1u, second.modules.size());
     ASSERT_EQ(1u, second.modules.at("Tools").files.size());
@@ -92,15 +88,15 @@ TEST_F(ImageHolderTest, CachedImageIsTransferredOnceAndFetchTransfersAgain) {
 
 TEST_F(ImageHolderTest, ChangedImagePathFetchesAnewChangedCredentialsDoNot) {
     ASSERT_TRUE(Serve("other.txt", kImageWithoutModuleLine));
-    UpdateImage* first = &*GetImage(holder_, site_, "/image.txt", "", "", "");
+    const UpdateImage* first = GetImage(holder_, site_, "/image.txt", "", "", "").image.get();
     EXPECT_EQ(1u, first->patchSteps.size());
 
-    UpdateImage& sameWithOtherUser = *GetImage(holder_, site_, "/image.txt", "", "someone", "secret");
+    const UpdateImage& sameWithOtherUser = *GetImage(holder_, site_, "/image.txt", "", "someone", "secret").image;
     EXPECT_EQ(first, &sameWithOtherUser);
     EXPECT_EQ("", sameWithOtherUser.userName);
     EXPECT_EQ(1u, GetsOf("/image.txt").size());
 
-    UpdateImage& other = *GetImage(holder_, site_, "/other.txt", "", "", "");
+    const UpdateImage& other = *GetImage(holder_, site_, "/other.txt", "", "", "").image;
     EXPECT_EQ("/other.txt", other.imagePath);
     EXPECT_TRUE(other.patchSteps.empty());
     ASSERT_EQ(1u, other.modules.size());
@@ -113,33 +109,64 @@ TEST_F(ImageHolderTest, ChangedImagePathFetchesAnewChangedCredentialsDoNot) {
     EXPECT_EQ(2u, GetsOf("/other.txt").size());
 }
 
-TEST_F(ImageHolderTest, NotFoundShowsTheStatusAndKeepsTheLists) {
-    UpdateImage& image = *GetImage(holder_, site_, "/image.txt", "", "", "");
-    ASSERT_EQ(1u, image.patchSteps.size());
-    ASSERT_TRUE(httpcontrol::WriteRules(R"({"paths": {"/image.txt": {"status": 404}}})"));
-    {
-        uirobot::BoxWatcher boxes(OwnBoxes());
-        FetchImage(image, "");
-        ASSERT_TRUE(boxes.WaitForCount(1, 5000));
-        const std::vector<uirobot::MessageBoxInfo> seen = boxes.Seen();
-        ASSERT_EQ(1u, seen.size());
-        EXPECT_EQ("Error 404", seen[0].caption);
-        EXPECT_EQ(FormatMessageText(IDS_CANNOT_DOWNLOAD, "/image.txt", site_.c_str()), seen[0].text);
-        EXPECT_NE(std::string::npos, seen[0].text.find("could not be downloaded from site " + site_));
-    }
-    EXPECT_EQ(1u, image.patchSteps.size());
-    EXPECT_EQ(1u, image.modules.at("Tools").files.size());
+// A fetch that fails is told to the caller and never kept: the cached image stays, and a
+// new image that could not be had is not cached, so the next call asks the site again.
+TEST_F(ImageHolderTest, AFailedFetchIsToldAndNeverKept) {
+    const std::shared_ptr<const UpdateImage> cached = GetImage(holder_, site_, "/image.txt", "", "", "").image;
+    ASSERT_EQ(1u, cached->patchSteps.size());
+    ASSERT_TRUE(httpcontrol::WriteRules(R"({"paths": {"/image.txt": {"status": 404}, "/missing.txt": {"status": 404,
+                                            "times": 1}, "/page.txt": {"body": "<html>Not here</html>"}}})"));
+    Failure failure;
+    EXPECT_FALSE(RefreshCachedImage(holder_, "", &failure));
+    EXPECT_TRUE(failure.hasCode);
+    EXPECT_EQ(404u, failure.code);
+    EXPECT_EQ(FormatMessageText(IDS_CANNOT_DOWNLOAD, "/image.txt", site_.c_str()), failure.boxText);
+    EXPECT_EQ("File /image.txt could not be downloaded from site " + site_ + ".", failure.reportText);
+    EXPECT_EQ("\r\n" + failure.reportText, failure.logText);
+    EXPECT_EQ(cached, holder_.get()) << "the cached image was replaced";
+    EXPECT_EQ(1u, cached->modules.at("Tools").files.size());
 
-    // A new image whose fetch fails stays empty.
-    {
-        uirobot::BoxWatcher boxes(OwnBoxes());
-        UpdateImage& missing = *GetImage(holder_, site_, "/missing.txt", "", "", "");
-        ASSERT_TRUE(boxes.WaitForCount(1, 5000));
-        EXPECT_EQ("Error 404", boxes.Seen()[0].caption);
-        EXPECT_TRUE(missing.patchSteps.empty());
-        EXPECT_TRUE(missing.modules.empty());
-        EXPECT_EQ("/missing.txt", missing.imagePath);
-    }
+    ImageResult missing = GetImage(holder_, site_, "/missing.txt", "", "", "");
+    EXPECT_FALSE(missing.fetched);
+    EXPECT_EQ(404u, missing.failure.code);
+    EXPECT_TRUE(missing.image->patchSteps.empty() && missing.image->modules.empty());
+    EXPECT_EQ(cached, holder_.get());
+    ASSERT_TRUE(Serve("missing.txt", kImage));
+    missing = GetImage(holder_, site_, "/missing.txt", "", "", "");
+    EXPECT_TRUE(missing.fetched) << "the failed fetch was kept";
+    EXPECT_EQ(1u, missing.image->patchSteps.size());
+    EXPECT_EQ(2u, GetsOf("/missing.txt").size());
+
+    // A page that is no image (an error page served with 200) is no image either.
+    const ImageResult page = GetImage(holder_, site_, "/page.txt", "", "", "");
+    EXPECT_FALSE(page.fetched);
+    EXPECT_FALSE(page.failure.hasCode);
+    EXPECT_EQ(FormatMessageText(IDS_NOT_AN_IMAGE, "/page.txt", site_.c_str()), page.failure.boxText);
+    EXPECT_EQ("File /page.txt from site " + site_ + " is not an update image.", page.failure.reportText);
+    EXPECT_EQ(missing.image, holder_.get());
+}
+
+// An answer without a declared length whose read fails is not parsed: read as far as it
+// came, "DELETE FILE victim.txt.bak" would delete victim.txt.
+TEST_F(ImageHolderTest, AnImageWhoseReadFailsIsNotParsed) {
+    const std::string head = "[VERSION 2]\r\n[Mandatory]\r\nDELETE FILE victim.txt";
+    ASSERT_TRUE(Serve("image.txt", "[VERSION 1]\r\n[Mandatory]\r\nDELETE FILE old.txt\r\n"));
+    const std::shared_ptr<const UpdateImage> cached = GetImage(holder_, site_, "/image.txt", "", "", "").image;
+    ASSERT_EQ(std::vector<std::string>{"old.txt"}, cached->deleteFiles);
+    ASSERT_TRUE(Serve("image.txt", head + ".bak\r\n"));
+    ASSERT_TRUE(httpcontrol::WriteRules(R"({"paths": {"/image.txt": {"no_length": true, "cut_after": )" +
+                                        std::to_string(head.size()) + R"(, "cut_mode": "reset", "cut_delay": 0.5}}})"));
+    Failure failure;
+    EXPECT_FALSE(RefreshCachedImage(holder_, "", &failure));
+    EXPECT_EQ("File /image.txt could not be downloaded from site " + site_ +
+                  ": the connection broke before the end.",
+              failure.reportText);
+    EXPECT_EQ(std::vector<std::string>{"old.txt"}, holder_.get()->deleteFiles);
+    ImageHolder fresh;
+    const ImageResult cut = GetImage(fresh, site_, "/image.txt", "", "", "");
+    EXPECT_FALSE(cut.fetched);
+    EXPECT_TRUE(cut.image->deleteFiles.empty());
+    EXPECT_EQ(nullptr, fresh.get());
 }
 
 // The second server, on another address, stands for the host that a BASE URL names.
@@ -155,23 +182,24 @@ TEST_F(ImageHolderTest, BaseUrlMakesTheNextGetImageFetchAgainAndFetchGoToTheOthe
     ASSERT_TRUE(httpcontrol::WriteWholeFile(httpcontrol::WineDirectory(otherRoot) + "based.txt",
                                             "[VERSION 2]\r\n[Patches]\r\nFROM V3 TO V4 p34.rtp 20\r\n"));
 
-    UpdateImage* image = &*GetImage(holder_, site_, "/based.txt", "", "", "");
+    std::shared_ptr<const UpdateImage> image = GetImage(holder_, site_, "/based.txt", "", "", "").image;
     EXPECT_EQ(otherAddress, image->site);
     ASSERT_EQ(1u, image->patchSteps.size());
     EXPECT_EQ(otherAddress, image->patchSteps[0].site);
     EXPECT_EQ(1u, GetsOf("/based.txt").size());
 
     // The cached image names the other site now, so it no longer matches the url.
-    image = &*GetImage(holder_, site_, "/based.txt", "", "", "");
+    image = GetImage(holder_, site_, "/based.txt", "", "", "").image;
     EXPECT_EQ(2u, GetsOf("/based.txt").size());
     EXPECT_TRUE(GetsOf(httpcontrol::ReadRequestLogFile(otherLog), "/based.txt").empty());
 
     // A fetch into the image goes to its own site: the other host.
-    FetchImage(*image, "");
+    Failure failure;
+    ASSERT_TRUE(RefreshCachedImage(holder_, "", &failure));
     EXPECT_EQ(2u, GetsOf("/based.txt").size());
     EXPECT_EQ(1u, GetsOf(httpcontrol::ReadRequestLogFile(otherLog), "/based.txt").size());
-    ASSERT_EQ(1u, image->patchSteps.size());
-    EXPECT_EQ(3, image->patchSteps[0].fromVersion);
+    ASSERT_EQ(1u, holder_.get()->patchSteps.size());
+    EXPECT_EQ(3, holder_.get()->patchSteps[0].fromVersion);
 }
 
 TEST_F(ImageHolderTest, EmptyUserOrPasswordIsPassedAsNoneEachByItself) {
@@ -189,8 +217,8 @@ TEST_F(ImageHolderTest, EmptyUserOrPasswordIsPassedAsNoneEachByItself) {
         SCOPED_TRACE(std::string("user '") + c.user + "' password '" + c.password + "'");
         ASSERT_TRUE(httpcontrol::ClearRequestLog());
         ImageHolder holder;
-        uirobot::BoxWatcher boxes(OwnBoxes());
-        UpdateImage& image = *GetImage(holder, site_, "/image.txt", "", c.user, c.password);
+        const ImageResult got = GetImage(holder, site_, "/image.txt", "", c.user, c.password);
+        const UpdateImage& image = *got.image;
         const std::vector<LoggedRequest> gets = GetsOf("/image.txt");
         ASSERT_FALSE(gets.empty());
         for (const LoggedRequest& r : gets) {
@@ -201,17 +229,18 @@ TEST_F(ImageHolderTest, EmptyUserOrPasswordIsPassedAsNoneEachByItself) {
         if (c.status == 200) {
             EXPECT_EQ(1u, image.patchSteps.size());
         } else {
-            ASSERT_TRUE(boxes.WaitForCount(1, 5000));
-            EXPECT_EQ("Error 401", boxes.Seen()[0].caption);
+            EXPECT_FALSE(got.fetched);
+            EXPECT_EQ(401u, got.failure.code);
             EXPECT_TRUE(image.patchSteps.empty());
         }
     }
 }
 
 TEST_F(ImageHolderTest, RefererIsSentOnlyWhenGiven) {
-    UpdateImage& image = *GetImage(holder_, site_, "/image.txt", "http://client.example/update", "", "");
-    FetchImage(image, "");
-    FetchImage(image, "http://client.example/refresh");
+    GetImage(holder_, site_, "/image.txt", "http://client.example/update", "", "");
+    Failure failure;
+    RefreshCachedImage(holder_, "", &failure);
+    RefreshCachedImage(holder_, "http://client.example/refresh", &failure);
     const std::vector<LoggedRequest> gets = GetsOf("/image.txt");
     ASSERT_EQ(3u, gets.size());
     EXPECT_EQ("http://client.example/update", gets[0].referer);
@@ -220,30 +249,26 @@ TEST_F(ImageHolderTest, RefererIsSentOnlyWhenGiven) {
     EXPECT_EQ("http://client.example/refresh", gets[2].referer);
 }
 
-TEST_F(ImageHolderTest, ConnectionFailuresShowTheSystemCode) {
-    // Nothing listens on this address: the request cannot be sent (case B).
-    {
-        uirobot::BoxWatcher boxes(OwnBoxes());
-        UpdateImage& image = *GetImage(holder_, "127.0.0.89", "/image.txt", "", "", "");
-        ASSERT_TRUE(boxes.WaitForCount(1, 10000));
-        EXPECT_EQ("Error 12029", boxes.Seen()[0].caption);  // ERROR_INTERNET_CANNOT_CONNECT
-        EXPECT_EQ(FormatMessageText(IDS_CANNOT_GET_FILE, "/image.txt", "127.0.0.89"), boxes.Seen()[0].text);
-        EXPECT_TRUE(image.patchSteps.empty());
-    }
-    // An empty site is refused by InternetConnectA itself (case A).
-    {
-        uirobot::BoxWatcher boxes(OwnBoxes());
-        GetImage(holder_, "", "/image.txt", "", "", "");
-        ASSERT_TRUE(boxes.WaitForCount(1, 5000));
-        EXPECT_EQ("Error 87", boxes.Seen()[0].caption);  // ERROR_INVALID_PARAMETER
-        EXPECT_EQ(FormatMessageText(IDS_CANNOT_OPEN_SITE, ""), boxes.Seen()[0].text);
-    }
-    // A host name that does not resolve fails at the send (case B).
-    {
-        uirobot::BoxWatcher boxes(OwnBoxes());
-        GetImage(holder_, "no-such-host.invalid", "/image.txt", "", "", "");
-        ASSERT_TRUE(boxes.WaitForCount(1, 10000));
-        EXPECT_EQ("Error 12007", boxes.Seen()[0].caption);  // ERROR_INTERNET_NAME_NOT_RESOLVED
+TEST_F(ImageHolderTest, ConnectionFailuresCarryTheSystemCode) {
+    struct Case {
+        const char* site;
+        unsigned code;
+        int textId;
+    };
+    // Nothing listens on 127.0.0.89, and the request cannot be sent (case B); an empty site
+    // is refused by InternetConnectA itself (case A); a name that does not resolve fails at
+    // the send.
+    for (const Case& c : {Case{"127.0.0.89", 12029, IDS_CANNOT_GET_FILE}, Case{"", 87, IDS_CANNOT_OPEN_SITE},
+                          Case{"no-such-host.invalid", 12007, IDS_CANNOT_GET_FILE}}) {
+        SCOPED_TRACE(c.site);
+        const ImageResult got = GetImage(holder_, c.site, "/image.txt", "", "", "");
+        EXPECT_FALSE(got.fetched);
+        EXPECT_EQ(c.code, got.failure.code);
+        const std::string expected = c.textId == IDS_CANNOT_OPEN_SITE
+                                         ? FormatMessageText(c.textId, c.site)
+                                         : FormatMessageText(c.textId, "/image.txt", c.site);
+        EXPECT_EQ(expected, got.failure.boxText);
+        EXPECT_TRUE(got.image->patchSteps.empty());
     }
 }
 
@@ -267,9 +292,9 @@ TEST_F(ImageHolderTest, OneReadTakesAnImageUpTo65535BytesEvenWhenTheServerTrickl
     ASSERT_TRUE(Serve("big.txt", text));
     // The server hands the answer out in 4 KiB pieces with pauses between them.
     ASSERT_TRUE(httpcontrol::WriteRules(R"({"paths": {"/big.txt": {"chunk_size": 4096, "chunk_delay": 0.02}}})"));
-    UpdateImage& image = *GetImage(holder_, site_, "/big.txt", "", "", "");
-    ASSERT_EQ(1u, image.modules.count("Big"));
-    EXPECT_EQ(static_cast<size_t>(lines), image.modules.at("Big").files.size());
+    ASSERT_TRUE(GetImage(holder_, site_, "/big.txt", "", "", "").fetched);
+    ASSERT_EQ(1u, holder_.get()->modules.count("Big"));
+    EXPECT_EQ(static_cast<size_t>(lines), holder_.get()->modules.at("Big").files.size());
 
     // Beyond 65,535 bytes the text is cut: the line that crosses the limit is read only
     // as far as it goes, the lines after it not at all.
@@ -280,8 +305,10 @@ TEST_F(ImageHolderTest, OneReadTakesAnImageUpTo65535BytesEvenWhenTheServerTrickl
         longText += ModuleLine(i);
     }
     ASSERT_TRUE(Serve("big.txt", longText));
-    FetchImage(image, "");
-    const std::vector<ImageFileEntry>& files = image.modules.at("Big").files;
+    Failure failure;
+    ASSERT_TRUE(RefreshCachedImage(holder_, "", &failure));
+    const std::shared_ptr<const UpdateImage> image = holder_.get();
+    const std::vector<ImageFileEntry>& files = image->modules.at("Big").files;
     ASSERT_GE(files.size(), static_cast<size_t>(whole));
     EXPECT_LE(files.size(), static_cast<size_t>(whole) + 1);
     EXPECT_EQ(ModuleRemotePath(whole - 1), files[whole - 1].remotePath);
@@ -296,7 +323,7 @@ TEST_F(ImageHolderTest, TheLineCutByTheReadLimitIsDropped) {
     text.resize(65535 - cutLine.size() - 2, ' ');
     text += "\r\n" + cutLine + ".bak\r\nDELETE FILE after.txt\r\n";
     ASSERT_TRUE(Serve("cut.txt", text));
-    const UpdateImage& image = *GetImage(holder_, site_, "/cut.txt", "", "", "");
+    const UpdateImage& image = *GetImage(holder_, site_, "/cut.txt", "", "", "").image;
     EXPECT_EQ(std::vector<std::string>{"keep.txt"}, image.deleteFiles);
 }
 

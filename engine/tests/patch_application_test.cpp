@@ -68,6 +68,14 @@ protected:
         return delivered;
     }
 
+    // One patch applied to app as a chain of its own; the library's code.
+    static uint32_t Apply(EngineContext& engine, const std::string& file, const std::string& app) {
+        PatchChainResults chain(1);
+        EXPECT_TRUE(engine.patchApplications.Start(engine, file, app, &chain, 0));
+        engine.patchApplications.WaitUntilDone();
+        return chain.codes[0];
+    }
+
     ScratchDirectory work_{"apply"};
 };
 
@@ -79,8 +87,7 @@ TEST_F(PatchApplicationTest, ResultCodeEndsTheLineAndThePatchFileGoes) {
     ASSERT_TRUE(WriteWholeFile(app + "\\a.dll", Version(5000, 1)));
 
     std::string file = Deliver(patch, app, "p12.rtp");
-    ASSERT_TRUE(engine.patchApplications.Start(engine, file));
-    engine.patchApplications.WaitUntilDone();
+    EXPECT_EQ(0u, Apply(engine, file, app));
     EXPECT_TRUE(ReadWholeFile(app + "\\a.dll") == Version(5000, 2));
     EXPECT_FALSE(FileExists(file));
     const std::string commandLine = "\"" + app + "\" \"" + file + "\"";
@@ -93,8 +100,7 @@ TEST_F(PatchApplicationTest, ResultCodeEndsTheLineAndThePatchFileGoes) {
     DeleteFileA(work_.File("codes.log").c_str());
     ASSERT_TRUE(WriteWholeFile(app + "\\a.dll", Version(5000, 3)));
     file = Deliver(patch, app, "p12.rtp");
-    ASSERT_TRUE(engine.patchApplications.Start(engine, file));
-    engine.patchApplications.WaitUntilDone();
+    EXPECT_EQ(4u, Apply(engine, file, app));
     EXPECT_FALSE(FileExists(file));
     EXPECT_TRUE(ReadWholeFile(app + "\\a.dll") == Version(5000, 3));
     log = ReadWholeFile(work_.File("codes.log"));
@@ -105,8 +111,7 @@ TEST_F(PatchApplicationTest, ResultCodeEndsTheLineAndThePatchFileGoes) {
     DeleteFileA(work_.File("codes.log").c_str());
     file = app + "/junk.rtp";
     ASSERT_TRUE(WriteWholeFile(file, "not a patch"));
-    ASSERT_TRUE(engine.patchApplications.Start(engine, file));
-    engine.patchApplications.WaitUntilDone();
+    EXPECT_EQ(3u, Apply(engine, file, app));
     EXPECT_EQ("\r\nApplying patch file. Command line: \"" + app + "\" \"" + file +
                   "\"RTP:  Invalid patch file!... completed, code=3.",
               ReadWholeFile(work_.File("codes.log")));
@@ -124,14 +129,38 @@ TEST_F(PatchApplicationTest, ApplicationsRunInTheOrderTheyStarted) {
     const std::string p34 = MakePatch("c34", {"big.dat"}, size, 3, 4);
     ASSERT_TRUE(WriteWholeFile(app + "\\big.dat", Version(size, 1)));
     const std::string files[] = {Deliver(p12, app, "p12.rtp"), Deliver(p23, app, "p23.rtp"), Deliver(p34, app, "p34.rtp")};
-    for (const std::string& file : files) ASSERT_TRUE(engine.patchApplications.Start(engine, file));
+    PatchChainResults chain(3);
+    for (size_t i = 0; i < 3; ++i) ASSERT_TRUE(engine.patchApplications.Start(engine, files[i], app, &chain, i));
+    // Queued while the first one runs: starting one never waits for another to end.
+    EXPECT_EQ(3, engine.patchApplications.Pending());
     engine.patchApplications.WaitUntilDone();
     EXPECT_EQ(0, engine.patchApplications.Pending());
+    EXPECT_EQ((std::vector<uint32_t>{0, 0, 0}), chain.codes);
     EXPECT_TRUE(ReadWholeFile(app + "\\big.dat") == Version(size, 4)) << "applied out of order";
     const std::string log = ReadWholeFile(work_.File("order.log"));
     EXPECT_EQ(3, Count(log, "... completed, code=0.")) << log;
     EXPECT_LT(log.find("p12.rtp"), log.find("p23.rtp"));
     EXPECT_LT(log.find("p23.rtp"), log.find("p34.rtp"));
+
+    // A chain stops at its first patch that fails: the ones after it are not applied.
+    DeleteFileA(work_.File("order.log").c_str());
+    ASSERT_TRUE(WriteWholeFile(app + "\\big.dat", Version(size, 2)));
+    const std::string again[] = {Deliver(p12, app, "p12.rtp"), Deliver(p34, app, "p34.rtp")};
+    PatchChainResults broken(2);
+    for (size_t i = 0; i < 2; ++i) ASSERT_TRUE(engine.patchApplications.Start(engine, again[i], app, &broken, i));
+    engine.patchApplications.WaitUntilDone();
+    EXPECT_EQ(0u, broken.codes[0]) << "a file already in its new state is left alone";
+    EXPECT_EQ(4u, broken.codes[1]);
+    ASSERT_TRUE(WriteWholeFile(app + "\\big.dat", Version(size, 3)));
+    const std::string third[] = {Deliver(p12, app, "p12.rtp"), Deliver(p34, app, "p34.rtp")};
+    PatchChainResults refused(2);
+    for (size_t i = 0; i < 2; ++i) ASSERT_TRUE(engine.patchApplications.Start(engine, third[i], app, &refused, i));
+    engine.patchApplications.WaitUntilDone();
+    EXPECT_EQ(4u, refused.codes[0]);
+    EXPECT_EQ(kPatchSkipped, refused.codes[1]);
+    EXPECT_TRUE(ReadWholeFile(app + "\\big.dat") == Version(size, 3));
+    EXPECT_FALSE(FileExists(third[1])) << "the skipped patch file stays behind";
+    EXPECT_NE(std::string::npos, ReadWholeFile(work_.File("order.log")).find("p34.rtp\"... not applied: a patch before it failed."));
 }
 
 TEST_F(PatchApplicationTest, EachApplicationLogsIntoItsOwnEngine) {
@@ -149,8 +178,10 @@ TEST_F(PatchApplicationTest, EachApplicationLogsIntoItsOwnEngine) {
     for (const std::string& name : three) ASSERT_TRUE(WriteWholeFile(appA + "\\" + name, Version(size, 1)));
     for (const std::string& name : five) ASSERT_TRUE(WriteWholeFile(appB + "\\" + name, Version(size, 1)));
 
-    ASSERT_TRUE(first.patchApplications.Start(first, Deliver(patchA, appA, "a.rtp")));
-    ASSERT_TRUE(second.patchApplications.Start(second, Deliver(patchB, appB, "b.rtp")));
+    PatchChainResults chainA(1);
+    PatchChainResults chainB(1);
+    ASSERT_TRUE(first.patchApplications.Start(first, Deliver(patchA, appA, "a.rtp"), appA, &chainA, 0));
+    ASSERT_TRUE(second.patchApplications.Start(second, Deliver(patchB, appB, "b.rtp"), appB, &chainB, 0));
     first.patchApplications.WaitUntilDone();
     second.patchApplications.WaitUntilDone();
     const std::string logA = ReadWholeFile(work_.File("first.log"));

@@ -55,6 +55,8 @@ TEST(FindServerSwitchTest, OnlyAWholeRemainderAfterThePrefixIsASwitch) {
     EXPECT_EQ(ServerSwitch::UnregServer, find("/unregserver"));
     EXPECT_EQ(ServerSwitch::Usage, find("-?"));
     EXPECT_EQ(ServerSwitch::Usage, find("/?"));
+    EXPECT_EQ(ServerSwitch::Usage, find("--help"));
+    EXPECT_EQ(ServerSwitch::Usage, find("/HELP"));
 
     // The switch runs to the end of the line: anything behind it spoils it.
     EXPECT_EQ(ServerSwitch::Serve, find("-RegServer extra"));
@@ -125,15 +127,21 @@ TEST_F(CommandLineProcessTest, SlashAndUpperCaseRegisters) {
 
 TEST_F(CommandLineProcessTest, SwitchWithAFurtherWordServesInstead) {
     ASSERT_EQ(0, RunHalvorin("-unregserver"));
-    ChildProcess server;
-    ASSERT_TRUE(server.Start(Line("-RegServer extra")));
-    // It never saw a client, so it keeps serving past the idle time and the pause...
-    EXPECT_FALSE(server.WaitForExit(7000)) << "exit code " << server.ExitCode();
-    EXPECT_TRUE(FullyUnregistered()) << "it registered";
+    {
+        // A server that no client reaches ends like any idle one, after the idle time.
+        ChildProcess alone;
+        ASSERT_TRUE(alone.Start(Line("-RegServer extra")));
+        EXPECT_FALSE(alone.WaitForExit(3000)) << "it did not serve";
+        EXPECT_TRUE(alone.WaitForExit(30000)) << "it never ended";
+        EXPECT_EQ(0u, alone.ExitCode());
+        EXPECT_TRUE(FullyUnregistered()) << "it registered";
+    }
 
-    // ...and it is the server that clients get (the registration only makes the interface
+    // It is the server that clients get (the registration only makes the interface
     // reachable). Once a client has come and gone it ends by itself.
+    ChildProcess server;
     ASSERT_EQ(0, RunHalvorin("-regserver"));
+    ASSERT_TRUE(server.Start(Line("-RegServer extra")));
     ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
     IHalvorin* engine = nullptr;
     EXPECT_EQ(S_OK, CoCreateInstance(CLSID_Halvorin, nullptr, CLSCTX_LOCAL_SERVER, IID_IHalvorin,
@@ -166,10 +174,29 @@ TEST_F(CommandLineProcessTest, UsageThenUnregServerUnregistersWithoutABox) {
     EXPECT_TRUE(FullyUnregistered());
 }
 
+TEST_F(CommandLineProcessTest, UsageGoesToTheOutputItIsGiven) {
+    SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
+    HANDLE reader = nullptr;
+    HANDLE writer = nullptr;
+    ASSERT_TRUE(CreatePipe(&reader, &writer, &inheritable, 0));
+    SetHandleInformation(reader, HANDLE_FLAG_INHERIT, 0);
+    ChildProcess program;
+    ASSERT_TRUE(program.Start(Line("--help"), 0, writer));
+    CloseHandle(writer);
+    std::string printed;
+    char buffer[512];
+    DWORD read = 0;
+    while (ReadFile(reader, buffer, sizeof buffer, &read, nullptr) && read > 0) printed.append(buffer, read);
+    CloseHandle(reader);
+    ASSERT_TRUE(program.WaitForExit(30000));
+    EXPECT_EQ(0u, program.ExitCode());
+    EXPECT_NE(std::string::npos, printed.find(kUsageText)) << printed;
+}
+
 TEST_F(CommandLineProcessTest, UsageShowsTheBoxAndChangesNothing) {
     ASSERT_EQ(0, RunHalvorin("-regserver"));
     ChildProcess program;
-    ASSERT_TRUE(program.Start(Line("-?")));
+    ASSERT_TRUE(program.Start(Line("-?"), 0, INVALID_HANDLE_VALUE));
     uirobot::WindowFilter filter;
     filter.processId = program.id();
     uirobot::MessageBoxInfo box;

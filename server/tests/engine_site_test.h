@@ -13,7 +13,7 @@
 #include "common/bstr.h"
 #include "common/com_ptr.h"
 #include "common/win_handles.h"
-#include "engine/file_identity.h"
+#include "files/file_identity.h"
 #include "tests/helpers/test_support.h"
 #include "tests/robot/ui_robot.h"
 #include "tests/support/http_control.h"
@@ -30,6 +30,50 @@ std::string WaitForFile(const std::string& path, DWORD timeoutMs = 90000) {
         Sleep(100);
     }
     return std::string();
+}
+
+// The files of a release of the sample application: app.exe and lib\core.dll, which
+// differ from one release to the next at several places.
+inline std::string ReleaseContent(size_t size, int version, unsigned seed) {
+    std::string bytes(size, '\0');
+    unsigned x = seed;
+    for (char& c : bytes) {
+        x = x * 1103515245u + 12345u;
+        c = static_cast<char>(x >> 16);
+    }
+    for (size_t at = 0; at + 16 < size; at += size / 5 + 1) bytes.replace(at, 6, "v" + std::to_string(10000 + version));
+    return bytes;
+}
+
+inline bool WriteRelease(const std::string& directory, int version) {
+    CreateDirectoryA(directory.c_str(), nullptr);
+    CreateDirectoryA((directory + "\\lib").c_str(), nullptr);
+    return WriteWholeFile(directory + "\\app.exe", ReleaseContent(90000, version, 1)) &&
+           WriteWholeFile(directory + "\\lib\\core.dll", ReleaseContent(150000, version, 2));
+}
+
+inline bool SameAsRelease(const std::string& directory, int version) {
+    return ReadWholeFile(directory + "\\app.exe") == ReleaseContent(90000, version, 1) &&
+           ReadWholeFile(directory + "\\lib\\core.dll") == ReleaseContent(150000, version, 2);
+}
+
+// Makes the site's patch file patches\NAME from release `from` to release `to` with
+// makepatch.exe; releases is a directory for the releases' files.
+inline bool MakeReleasePatch(const std::string& releases, int from, int to, const std::string& name) {
+    const std::string older = releases + "\\v" + std::to_string(from);
+    const std::string newer = releases + "\\v" + std::to_string(to);
+    if (!WriteRelease(older, from) || !WriteRelease(newer, to)) return false;
+    CreateDirectoryA((httpcontrol::RootDir() + "patches").c_str(), nullptr);
+    return RunProcess("\"" + ProgramDirectory() + "makepatch.exe\" \"" + older + "\" \"" + newer + "\" \"" +
+                      httpcontrol::RootDir() + "patches\\" + name + "\"") == 0;
+}
+
+// The FROM line of the site's patch file patches/NAME.
+inline std::string PatchLine(int from, int to, const std::string& name) {
+    const std::string path = "patches/" + name;
+    const size_t size = ReadWholeFile(httpcontrol::RootDir() + "patches\\" + name).size();
+    return "FROM V" + std::to_string(from) + " TO V" + std::to_string(to) + " " + path + " " +
+           std::to_string(size ? size : 1000) + "\r\n";
 }
 
 class EngineSiteTest : public ::testing::Test {

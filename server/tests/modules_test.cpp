@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
 #include <thread>
 #include <vector>
@@ -22,6 +23,15 @@ protected:
         const std::string size = std::to_string(GetFileSize(file.get(), nullptr));
         return "FILE files/" + name + "_ " + name + " " + size + " " + size + " 1/2/2001 1:05:00 none " +
                ComputeFileId(file.get()) + "\r\n";
+    }
+
+    // A FILE line of the Halvorin section for a file of the site, served as it is.
+    static std::string ServedFileLine(const std::string& name, const std::string& local) {
+        const std::string served = httpcontrol::RootDir() + "files\\" + name + "_";
+        UniqueHandle file(CreateFileA(served.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+        const std::string size = std::to_string(file ? GetFileSize(file.get(), nullptr) : 10);
+        return "FILE files/" + name + "_ " + local + " " + size + " " + size + " 1/2/2001 1:05:00 none " +
+               (file ? ComputeFileId(file.get()) : "00FFFFFFFF") + "\r\n";
     }
 
     // What NewHalvorinNeeded answers, with the list it hands back in *list.
@@ -113,8 +123,8 @@ TEST_F(ModulesTest, NewHalvorinNeeded) {
     EXPECT_NE(std::string::npos, log.find("patchw32.dll : OK")) << log;
 
     // Both out of sync: both downloaded, not installed, handed back in image order.
-    engine = Engine("upgrade-two", "[Halvorin]\r\n" + FileLine("new.bin", mine + "-a.bin", "none") +
-                                       FileLine("first.bin", mine + "-b.bin", "none"));
+    engine = Engine("upgrade-two", "[Halvorin]\r\n" + ServedFileLine("new.bin", mine + "-a.bin") +
+                                       ServedFileLine("first.bin", mine + "-b.bin"));
     EXPECT_EQ(1, Upgrade(engine.Get(), &list));
     EXPECT_EQ(Download(mine + "-a.bin") + "|" + Download(mine + "-b.bin") + "|", list);
     EXPECT_TRUE(ReadWholeFile(Download(mine + "-a.bin")) == ReadWholeFile(httpcontrol::RootDir() + "files\\new.bin_"));
@@ -123,7 +133,7 @@ TEST_F(ModulesTest, NewHalvorinNeeded) {
     // The first out of sync, the second in sync: only the first is downloaded, but the
     // phase's total counts both (the bar's range, read while the download waits).
     ASSERT_TRUE(httpcontrol::WriteRules(R"({"paths": {"/files/first.bin_": {"pause_after": 0, "pause": 2.0}}})"));
-    engine = Engine("upgrade-one", "[Halvorin]\r\n" + FileLine("first.bin", mine + "-c.bin", "none") +
+    engine = Engine("upgrade-one", "[Halvorin]\r\n" + ServedFileLine("first.bin", mine + "-c.bin") +
                                        EngineFileLine("patchw32.dll"));
     const DWORD server = ServerProcess(engine.Get());
     int range = -1;
@@ -144,10 +154,32 @@ TEST_F(ModulesTest, NewHalvorinNeeded) {
     // A download that fails without a Cancel: still 1, the file is missing from the list.
     uirobot::BoxWatcher boxes(Of(server));
     engine = Engine("upgrade-failed", "[Halvorin]\r\n" + FileLine("gone.exe", mine + "-d.bin", "none") +
-                                          FileLine("new.bin", mine + "-e.bin", "none"));
+                                          ServedFileLine("new.bin", mine + "-e.bin"));
     EXPECT_EQ(1, Upgrade(engine.Get(), &list));
     EXPECT_EQ(Download(mine + "-e.bin") + "|", list);
     EXPECT_TRUE(boxes.WaitForCount(1, 5000));
+
+    // Only a whole file with the image's content is handed over: a piece of it (an answer
+    // without a length that stops early) is kept for a later resume but not listed, and a
+    // file of another content is deleted. Either could be copied over the engine.
+    ASSERT_TRUE(httpcontrol::WriteRules(R"({"paths": {"/files/slow.bin_": {"no_length": true, "cut_after": 40000}}})"));
+    std::string wrong = ServedFileLine("first.bin", mine + "-g.bin");
+    wrong.replace(wrong.rfind(' ') + 3, 8, "00000000");
+    engine = Engine("upgrade-checked", "[Halvorin]\r\n" + ServedFileLine("slow.bin", mine + "-f.bin") + wrong +
+                                           ServedFileLine("new.bin", mine + "-h.bin"));
+    EXPECT_EQ(1, Upgrade(engine.Get(), &list));
+    EXPECT_EQ(Download(mine + "-h.bin") + "|", list);
+    EXPECT_EQ(40000u, ReadWholeFile(Download(mine + "-f.bin")).size());
+    EXPECT_FALSE(FileExists(Download(mine + "-g.bin")));
+    // Beside the lines of the files found missing, the two that were not handed over.
+    const std::vector<std::string> report = Report(engine.Get());
+    const auto told = [&report](const std::string& start) {
+        return std::count_if(report.begin(), report.end(), [&](const std::string& line) { return line.find(start) == 0; });
+    };
+    EXPECT_EQ(1, told("File files/slow.bin_ could not be downloaded from site " + httpcontrol::ServerAddress() +
+                      ": the connection broke before the end."));
+    EXPECT_EQ(1, told("Halvorin file " + Download(mine + "-g.bin") + " does not match the update image"));
+    EXPECT_TRUE(boxes.WaitForCount(3, 5000));
 }
 
 }  // namespace

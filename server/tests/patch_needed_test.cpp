@@ -10,7 +10,7 @@
 #include "common/bstr.h"
 #include "common/com_ptr.h"
 #include "common/win_handles.h"
-#include "engine/file_identity.h"
+#include "files/file_identity.h"
 #include "tests/helpers/test_support.h"
 #include "tests/support/http_control.h"
 #include "halvorin_idl.h"

@@ -15,7 +15,7 @@
 #include "common/bstr.h"
 #include "common/com_ptr.h"
 #include "common/win_handles.h"
-#include "engine/file_identity.h"
+#include "files/file_identity.h"
 #include "server/tests/server_process.h"
 #include "tests/helpers/test_support.h"
 #include "tests/robot/ui_robot.h"
@@ -28,30 +28,6 @@ using namespace testing_support;
 namespace {
 
 using namespace engine_site;
-
-// The two files of a release of the application; each version differs at several places.
-std::string Content(size_t size, int version, unsigned seed) {
-    std::string bytes(size, '\0');
-    unsigned x = seed;
-    for (char& c : bytes) {
-        x = x * 1103515245u + 12345u;
-        c = static_cast<char>(x >> 16);
-    }
-    for (size_t at = 0; at + 16 < size; at += size / 5 + 1) bytes.replace(at, 6, "v" + std::to_string(10000 + version));
-    return bytes;
-}
-
-void WriteRelease(const std::string& directory, int version) {
-    CreateDirectoryA(directory.c_str(), nullptr);
-    CreateDirectoryA((directory + "\\lib").c_str(), nullptr);
-    ASSERT_TRUE(WriteWholeFile(directory + "\\app.exe", Content(90000, version, 1)));
-    ASSERT_TRUE(WriteWholeFile(directory + "\\lib\\core.dll", Content(150000, version, 2)));
-}
-
-bool SameAsRelease(const std::string& directory, int version) {
-    return ReadWholeFile(directory + "\\app.exe") == Content(90000, version, 1) &&
-           ReadWholeFile(directory + "\\lib\\core.dll") == Content(150000, version, 2);
-}
 
 bool StampedOn20010102(const std::string& path) {
     UniqueHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
@@ -67,20 +43,12 @@ protected:
         EngineSiteTest::SetUpTestSuite();
         // The patch files of the site, v1 to v2 and v2 to v3, made by makepatch.exe.
         ScratchDirectory releases("releases");
-        for (int v = 1; v <= 3; ++v) WriteRelease(releases.File("v" + std::to_string(v)), v);
-        CreateDirectoryA((httpcontrol::RootDir() + "patches").c_str(), nullptr);
-        for (int v = 1; v <= 2; ++v) {
-            const std::string patch = httpcontrol::RootDir() + "patches\\p" + std::to_string(v) + std::to_string(v + 1) + ".rtp";
-            ASSERT_EQ(0, RunProcess("\"" + ProgramDirectory() + "makepatch.exe\" \"" +
-                                    releases.File("v" + std::to_string(v)) + "\" \"" +
-                                    releases.File("v" + std::to_string(v + 1)) + "\" \"" + patch + "\""));
-        }
+        ASSERT_TRUE(MakeReleasePatch(releases.path(), 1, 2, "p12.rtp"));
+        ASSERT_TRUE(MakeReleasePatch(releases.path(), 2, 3, "p23.rtp"));
     }
 
     static std::string PatchLine(int from) {
-        const std::string name = "patches/p" + std::to_string(from) + std::to_string(from + 1) + ".rtp";
-        return "FROM V" + std::to_string(from) + " TO V" + std::to_string(from + 1) + " " + name + " " +
-               std::to_string(ReadWholeFile(httpcontrol::RootDir() + name).size()) + "\r\n";
+        return engine_site::PatchLine(from, from + 1, "p" + std::to_string(from) + std::to_string(from + 1) + ".rtp");
     }
 };
 
@@ -111,7 +79,7 @@ TEST_F(PatchRunTest, TheWholeRoadFromVersion1To3) {
     auto held = std::make_unique<HeldFile>(app_.File("app.cfg"));
     ASSERT_TRUE(held->holding());
     std::thread releaser([&] {
-        for (int i = 0; i < 600 && ReadWholeFile(log).find("app.cfg_\".") == std::string::npos; ++i) Sleep(100);
+        for (int i = 0; i < 600 && ReadWholeFile(log).find("app.cfg.hvinstall\".") == std::string::npos; ++i) Sleep(100);
         Sleep(2000);
         held.reset();
     });
@@ -135,6 +103,7 @@ TEST_F(PatchRunTest, TheWholeRoadFromVersion1To3) {
     EXPECT_EQ(Relaunch(record) + " /ok\n" + elsewhere.path() + "\n", relaunched);
     EXPECT_TRUE(SameAsRelease(app_.path(), 3));
     EXPECT_FALSE(FileExists(app_.File("p12.rtp")) || FileExists(app_.File("p23.rtp")));
+    EXPECT_FALSE(FileExists(app_.File("download\\.hvpatch"))) << "the patch files' folder stays";
     EXPECT_FALSE(FileExists(app_.File("old.dat")));
     EXPECT_FALSE(FileExists(std::string(system) + "\\" + systemName));
     EXPECT_FALSE(FileExists(elsewhere.File("abs.dat")));
@@ -148,10 +117,10 @@ TEST_F(PatchRunTest, TheWholeRoadFromVersion1To3) {
     EXPECT_NE(std::string::npos, text.find("\r\nPatch process successful."));
 }
 
-// A step that cannot be downloaded is left out and the next one tried; a patch that does
-// not apply and a mandatory file that cannot be downloaded make the run a failure, and the
-// file is not started. Meanwhile the engine refuses a second run of the same appID, runs
-// one of another appID, and ends a client that does not end by itself.
+// A step that cannot be downloaded ends the chain, and the run: the installation stays on
+// the release it was on, and no file of the chain's road is started. Meanwhile the engine
+// refuses a second run of the same appID, runs one of another appID, and ends a client
+// that does not end by itself.
 TEST_F(PatchRunTest, FailuresAndTwoRunsAtOnce) {
     WriteRelease(app_.path(), 1);
     ComPtr<IHalvorin> busy = Engine("busy", "[Patches]\r\nFROM V1 TO V2 patches/none.rtp 100\r\n" + PatchLine(2) +
@@ -180,12 +149,13 @@ TEST_F(PatchRunTest, FailuresAndTwoRunsAtOnce) {
     EXPECT_FALSE(FileExists(app_.File("second.txt")));
 
     const std::string text = ReadWholeFile(Log("busy"));
-    const size_t missing = text.find("\r\nDownloading patch file patches/none.rtp.");
-    EXPECT_LT(missing, text.find("\r\nDownloading patch file patches/p23.rtp.")) << text;
-    EXPECT_NE(std::string::npos, text.find("... completed, code=4.")) << "p23 does not fit version 1";
+    EXPECT_NE(std::string::npos, text.find("\r\nFile patches/none.rtp download failed.")) << text;
+    EXPECT_EQ(std::string::npos, text.find("\r\nDownloading patch file patches/p23.rtp.")) << "p23 does not fit v1";
+    EXPECT_EQ(std::string::npos, text.find("Downloading mandatory file")) << "files of v3 over an installation of v1";
     EXPECT_EQ(std::string::npos, text.find("[exec]Executing")) << "a file that was not installed is not started";
     EXPECT_NE(std::string::npos, text.find("\r\nPatch process failed."));
-    EXPECT_TRUE(boxes.WaitForCount(2, 5000)) << "the two 404 answers";
+    EXPECT_TRUE(SameAsRelease(app_.path(), 1));
+    EXPECT_TRUE(boxes.WaitForCount(1, 5000)) << "the 404 answer";
 }
 
 // Cancel during a patch download ends the run after the applications already started;

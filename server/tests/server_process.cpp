@@ -17,13 +17,20 @@ ChildProcess::~ChildProcess() {
     if (process_) CloseHandle(process_);
 }
 
-bool ChildProcess::Start(const std::string& commandLine, DWORD flags) {
+bool ChildProcess::Start(const std::string& commandLine, DWORD flags, HANDLE output) {
     STARTUPINFOA startup = {};
     startup.cb = sizeof(startup);
+    if (output != nullptr) {
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = INVALID_HANDLE_VALUE;
+        startup.hStdOutput = output;
+        startup.hStdError = INVALID_HANDLE_VALUE;
+    }
+    const BOOL inherit = output != nullptr && output != INVALID_HANDLE_VALUE;
     PROCESS_INFORMATION started = {};
     std::vector<char> line(commandLine.begin(), commandLine.end());
     line.push_back('\0');
-    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, flags, nullptr, nullptr, &startup,
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, inherit, flags, nullptr, nullptr, &startup,
                         &started)) {
         return false;
     }

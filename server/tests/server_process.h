@@ -19,8 +19,9 @@ public:
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
-    // CREATE_SUSPENDED in flags leaves it to Resume().
-    bool Start(const std::string& commandLine, DWORD flags = 0);
+    // CREATE_SUSPENDED in flags leaves it to Resume(). An output handle other than null
+    // becomes the process's standard output (INVALID_HANDLE_VALUE: it gets none at all).
+    bool Start(const std::string& commandLine, DWORD flags = 0, HANDLE output = nullptr);
     void Resume();
     // True when the process ended within the time.
     bool WaitForExit(DWORD timeoutMs);

@@ -41,6 +41,7 @@ rules.json:
       "/k.bin": {"auth": null},                    # no credentials needed here
       "/l.bin": {"auth": {"user": "x", "password": "y"}},   # other credentials here
       "/m.bin": {"cut_after": 100, "cut_mode": "reset"},    # end with a TCP reset, not a FIN
+      "/o.bin": {"cut_after": 100, "cut_delay": 0.5},       # wait that long before cutting
       "/n.bin": {"headers": {"X-Test": "1"}},
       "/dir/*.bin": {"rate": 1000}                 # shell-style pattern (fnmatch, case-sensitive)
     }
@@ -524,6 +525,8 @@ class Handler(BaseHTTPRequestHandler):
         self._write_record()
         if cut or self.record["error"]:
             self.close_connection = True
+            if cut and rule.get("cut_delay"):
+                time.sleep(float(rule["cut_delay"]))
             try:
                 if rule.get("cut_mode") == "reset":
                     # A zero linger time turns the close into a reset; close now, before

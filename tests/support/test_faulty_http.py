@@ -291,6 +291,12 @@ class FaultyServerTest(ServerCase):
             s.close()
         self.assertTrue(reset)
         self.assertLessEqual(len(got.partition(b"\r\n\r\n")[2]), 50000)
+        # A delay before the cut: the bytes come at once, the end only after the delay.
+        self.set_rules({"paths": {"/a.bin": {"cut_after": 100, "cut_delay": 0.6}}})
+        began = time.monotonic()
+        head, body = raw_request(ADDR, PORT, "GET /a.bin HTTP/1.1\r\nHost: x\r\n\r\n")
+        self.assertEqual(body, self.data[:100])
+        self.assertGreaterEqual(time.monotonic() - began, 0.5)
 
     def test_slow_answers(self):
         # Lower bounds only: the server must not deliver faster than told.

@@ -379,6 +379,14 @@ TEST_F(DownloadTest, AnotherFileIdStartsOverTheSameIdResumes) {
     std::string record;
     EXPECT_FALSE(ReadRecord("/changed.bin", &record));
 
+    // So does a record too long to be read whole: it compares as its first 249 characters.
+    httpcontrol::ClearRequestLog();
+    ASSERT_TRUE(WriteWholeFile(entry.localPath, TestBytes(16384, 98)));
+    ASSERT_TRUE(WriteRecord("/changed.bin", std::string(300, 'A')));
+    ASSERT_TRUE(DownloadFile(context_, entry));
+    EXPECT_TRUE(ReadWholeFile(entry.localPath) == data) << "another file's part was resumed";
+    EXPECT_TRUE(RangedGets(GetsOf("/changed.bin")).empty());
+
     // Ids that differ only in their minute digits name the same file: resumed.
     httpcontrol::ClearRequestLog();
     ASSERT_TRUE(WriteWholeFile(entry.localPath, data.substr(0, 16384)));
@@ -494,13 +502,44 @@ TEST_F(DownloadTest, CutAnswerIsResumedThreeTimesThenFails) {
 }
 
 // An answer without a declared length cannot be told from a complete one.
-TEST_F(DownloadTest, CutAnswerWithoutLengthEndsAsComplete) {
+// An answer without a declared length cannot be resumed within the transfer: one that
+// ends short of the image's size, or whose read fails, is a failure, and what came stays
+// for the next transfer to resume. One that comes whole is complete.
+TEST_F(DownloadTest, AnswerWithoutLengthIsCompleteOnlyAtTheImagesSize) {
     const std::string data = Serve("nolength.bin", 50000);
-    ASSERT_TRUE(httpcontrol::WriteRules(R"({"paths": {"/nolength.bin": {"cut_after": 20000, "no_length": true}}})"));
     const ImageFileEntry entry = Entry("nolength.bin", 50000);
+    const std::string text =
+        "File /nolength.bin could not be downloaded from site " + site_ + ": the connection broke before the end.";
+    // An orderly end after 20,000 bytes, then a reset after 30,000 (a failed read, whose
+    // last piece the platform does not hand over).
+    size_t kept = 0;
+    for (const char* rule : {R"({"cut_after": 20000, "no_length": true})",
+                             R"({"cut_after": 30000, "no_length": true, "cut_mode": "reset", "cut_delay": 0.5})"}) {
+        SCOPED_TRACE(rule);
+        DeleteFileA(entry.localPath.c_str());
+        diagnostics_.errorReport.Clear();
+        ASSERT_TRUE(httpcontrol::WriteRules(std::string(R"({"paths": {"/nolength.bin": )") + rule + "}}"));
+        uirobot::BoxWatcher boxes(OwnWindows());
+        EXPECT_FALSE(DownloadFile(context_, entry));
+        const uirobot::MessageBoxInfo box = OnlyBox(boxes);
+        EXPECT_EQ(0u, box.caption.find("Error ")) << box.caption;
+        EXPECT_NE("Error 0", box.caption);
+        EXPECT_EQ(std::vector<std::string>{text}, diagnostics_.errorReport.Texts());
+        const std::string part = ReadWholeFile(entry.localPath);
+        kept = part.size();
+        EXPECT_TRUE(kept > 0 && kept <= 30000 && part == data.substr(0, kept)) << kept;
+        std::string record;
+        EXPECT_TRUE(ReadRecord("/nolength.bin", &record));
+    }
+    // The next transfer asks for the rest, and the whole is complete without a length too.
+    httpcontrol::ClearRequestLog();
+    ASSERT_TRUE(httpcontrol::WriteRules(R"({"paths": {"/nolength.bin": {"no_length": true}}})"));
+    uirobot::BoxWatcher boxes(OwnWindows());
     EXPECT_TRUE(DownloadFile(context_, entry));
-    EXPECT_TRUE(ReadWholeFile(entry.localPath) == data.substr(0, 20000)) << ReadWholeFile(entry.localPath).size();
-    EXPECT_EQ(1u, GetsOf("/nolength.bin").size());
+    EXPECT_EQ(0u, boxes.Count());
+    EXPECT_TRUE(ReadWholeFile(entry.localPath) == data);
+    ASSERT_EQ(1u, GetsOf("/nolength.bin").size());
+    EXPECT_EQ("bytes=" + std::to_string(kept) + "-", GetsOf("/nolength.bin")[0].range);
 }
 
 // A transfer resumed 2 GiB or more into the file goes on at that offset.

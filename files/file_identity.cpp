@@ -1,6 +1,7 @@
-#include "engine/file_identity.h"
+#include "files/file_identity.h"
 
 #include "common/file_id.h"
+#include "common/win_handles.h"
 
 namespace {
 
@@ -44,4 +45,13 @@ std::string ComputeFileId(HANDLE file) {
     GetFileTime(file, nullptr, nullptr, &lastWrite);
     FileTimeToSystemTime(&lastWrite, &calendar);
     return FormatFileId(checksum, calendar.wMinute);
+}
+
+FileCheck CheckFile(const std::string& path, uint32_t expectedSize, const std::string& expectedId, FileFacts* facts) {
+    UniqueHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!file) return FileCheck::kMissing;
+    facts->size = GetFileSize(file.get(), nullptr);
+    if (facts->size != expectedSize) return FileCheck::kWrongSize;
+    facts->fileId = ComputeFileId(file.get());
+    return FileIdsMatch(facts->fileId, expectedId) ? FileCheck::kMatches : FileCheck::kWrongId;
 }
