@@ -29,8 +29,10 @@
 
 #define PATCHLIB_PROGRESS_COMPLETE 0x8000u
 
-/* Results. Every code but PATCHLIB_OK means the tree was left as it was, except
-   PATCHLIB_ERR_ROLLBACK. */
+/* Results. Every code but PATCHLIB_OK means the patch was not applied and the tree
+   was left as it was, except PATCHLIB_ERR_ROLLBACK (the next application finishes
+   the patch) and PATCHLIB_ERR_JOURNAL. An interrupted earlier application is settled
+   first in every case (see FORMAT.md). */
 #define PATCHLIB_OK 0u                  /* applied (or every file already was the new version) */
 #define PATCHLIB_ERR_COMMAND_LINE 1u    /* the command line is neither accepted form */
 #define PATCHLIB_ERR_PATCH_FILE 2u      /* the patch file cannot be opened or read */
@@ -43,5 +45,8 @@
                                            undone; the saved old files are left beside their names */
 #define PATCHLIB_ERR_NO_MEMORY 9u       /* out of memory */
 #define PATCHLIB_ERR_TARGET_DIR 10u     /* the target directory does not exist */
+#define PATCHLIB_ERR_JOURNAL 11u        /* an interrupted application's journal is damaged, unreadable or
+                                           does not match the files (nothing was changed), or a step to
+                                           finish it failed (the next application tries again) */
 
 #endif
