@@ -34,19 +34,24 @@ bool StepForward(TreeFileSystem& tree, const JournalStep& step, bool keepOld) {
     return false;
 }
 
-bool StepBack(TreeFileSystem& tree, const JournalStep& step) {
+bool StepBack(TreeFileSystem& tree, const JournalStep& step, bool placed) {
     switch (step.kind) {
     case JournalStepKind::kReplace:
-        // The new file goes back to its temporary name first, so that the step stays
-        // undone-or-finishable at every moment.
-        if (!Exists(tree, step.temp) && !tree.Rename(step.path, step.temp)) return false;
-        if (!Exists(tree, step.path) && !tree.Rename(Exists(tree, step.aside) ? step.aside : step.backup, step.path)) {
+        if (placed) {
+            // The new file keeps its temporary name while the old one is put back over
+            // it in one step, so that the step stays finishable at every moment.
+            const std::string& old = Exists(tree, step.aside) ? step.aside : step.backup;
+            if (!Exists(tree, step.temp) && !tree.Preserve(step.path, step.temp)) return false;
+            if (!tree.Replace(old, step.path) && !(tree.RemoveFile(step.path) && tree.Rename(old, step.path))) {
+                return false;
+            }
+        } else if (!Exists(tree, step.path) && !tree.Rename(step.aside, step.path)) {
             return false;
         }
         RemoveIfPresent(tree, step.backup);
         return true;
-    case JournalStepKind::kAdd: return Exists(tree, step.temp) || tree.Rename(step.path, step.temp);
-    case JournalStepKind::kDelete: return Exists(tree, step.path) || tree.Rename(step.backup, step.path);
+    case JournalStepKind::kAdd: return !placed || tree.Rename(step.path, step.temp);
+    case JournalStepKind::kDelete: return !placed || tree.Rename(step.backup, step.path);
     }
     return false;
 }

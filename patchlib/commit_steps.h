@@ -12,9 +12,9 @@
 // rename is refused does the old file move aside and the new one into the free name.
 bool StepForward(TreeFileSystem& tree, const JournalStep& step, bool keepOld);
 
-// Takes back StepForward (done with keepOld, whole or in part): the old file at its
-// name, the new one back at its temporary name.
-bool StepBack(TreeFileSystem& tree, const JournalStep& step);
+// Takes back StepForward (done with keepOld; placed: it succeeded, else it failed
+// part way): the old file at its name, the new one at its temporary name.
+bool StepBack(TreeFileSystem& tree, const JournalStep& step, bool placed);
 
 // Removes whichever of the step's temporary, backup and aside names exist. The ones
 // that cannot be removed (held by a running program) stay.

@@ -332,7 +332,7 @@ private:
     uint32_t Undo(size_t failed) {
         const std::string& path = journal_.steps[failed].path;
         bool undone = true;
-        for (size_t i = failed + 1; i-- > 0;) undone = StepBack(tree_, journal_.steps[i]) && undone;
+        for (size_t i = failed + 1; i-- > 0;) undone = StepBack(tree_, journal_.steps[i], i < failed) && undone;
         if (undone) {
             journal_.state = JournalState::kPrepare;
             undone = SaveJournal(tree_, journal_);
