@@ -13,7 +13,7 @@
 bool StepForward(TreeFileSystem& tree, const JournalStep& step, bool keepOld);
 
 // Takes back StepForward (done with keepOld; placed: it succeeded, else it failed
-// part way): the old file at its name, the new one at its temporary name.
+// half way): the old file at its name, the new one at its temporary name.
 bool StepBack(TreeFileSystem& tree, const JournalStep& step, bool placed);
 
 // Removes whichever of the step's temporary, backup and aside names exist. The ones
