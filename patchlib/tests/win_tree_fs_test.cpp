@@ -40,6 +40,14 @@ TEST_F(WinTreeFs, ReplacesInOneStepAndKeepsTheOldFileUnderASecondName) {
     EXPECT_FALSE(tree.Replace("b.txt", "app.exe"));
     EXPECT_TRUE(Snapshot(dir) ==
                 (Tree{{"app.exe", ToBytes("new")}, {"app.exe.hvold0", ToBytes("old")}, {"c.txt", ToBytes("b")}}));
+
+    // The second name of a read-only file goes, and the file keeps its attribute.
+    ASSERT_TRUE(SetFileAttributesW(Wide(dir + "\\c.txt").c_str(), FILE_ATTRIBUTE_READONLY));
+    ASSERT_TRUE(tree.Preserve("c.txt", "c.txt.hvold0"));
+    EXPECT_TRUE(tree.RemoveFile("c.txt.hvold0"));
+    EXPECT_EQ(GetFileAttributesW(Wide(dir + "\\c.txt.hvold0").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_TRUE(GetFileAttributesW(Wide(dir + "\\c.txt").c_str()) & FILE_ATTRIBUTE_READONLY);
+    EXPECT_TRUE(tree.RemoveFile("c.txt"));
 }
 
 TEST_F(WinTreeFs, AFileHeldOpenIsNotReplacedAndWithoutDeleteSharingNotEvenNamedTwice) {

@@ -179,14 +179,26 @@ bool WinTreeFileSystem::RemoveFile(const std::string& path) {
     std::wstring full;
     if (!Full(path, &full)) return false;
     if (DeleteFileW(full.c_str())) return true;
-    // A read-only old file (moved to its backup name) must still go.
+    // A read-only file must still go (the backup of a read-only old file). Its
+    // attribute is cleared only for the removal: a backup that is a hard link shares
+    // it with the old file, which keeps it when the commit is undone.
     const DWORD attributes = GetFileAttributesW(full.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) &&
-        !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        SetFileAttributesW(full.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
-        if (DeleteFileW(full.c_str())) return true;
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_READONLY) ||
+        (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        return false;
     }
-    return false;
+    UniqueHandle file(CreateFileW(full.c_str(), DELETE | FILE_WRITE_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    FILE_BASIC_INFO basic{};  // times of 0 stay as they are
+    basic.FileAttributes = attributes & ~FILE_ATTRIBUTE_READONLY;
+    if (!basic.FileAttributes) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    if (!file || !SetFileInformationByHandle(file.get(), FileBasicInfo, &basic, sizeof basic)) return false;
+    FILE_DISPOSITION_INFO disposition{TRUE};
+    const bool removed = SetFileInformationByHandle(file.get(), FileDispositionInfo, &disposition, sizeof disposition);
+    basic.FileAttributes = attributes;
+    SetFileInformationByHandle(file.get(), FileBasicInfo, &basic, sizeof basic);
+    return removed;
 }
 
 bool WinTreeFileSystem::MakeDirectory(const std::string& path) {
