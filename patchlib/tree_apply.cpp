@@ -77,7 +77,7 @@ public:
         // In force before the first temporary file is written, so that a kill from
         // here on leaves what the next application needs to clear it away.
         if (!journal_.steps.empty()) {
-            if (!SaveJournal(tree_, journal_)) return Refuse(PATCHLIB_ERR_IO, std::string("The journal ") + kJournalName + " could not be written.");
+            if (!SaveJournal(tree_, journal_)) return JournalNotWritten();
             journalSaved_ = true;
         }
         for (Work& work : works_) {
@@ -93,6 +93,9 @@ private:
     uint32_t Stopped() { return PATCHLIB_ERR_STOPPED; }
 
     uint32_t Refuse(uint32_t code, const std::string& text) { return ::Refuse(messages_, code, text); }
+    uint32_t JournalNotWritten() {
+        return Refuse(PATCHLIB_ERR_IO, std::string("The journal ") + kJournalName + " could not be written.");
+    }
 
     HashOutcome Hash(const std::string& path, Sha256Digest* digest) {
         Sha256 hash;
@@ -315,7 +318,7 @@ private:
             return PATCHLIB_OK;
         }
         journal_.state = JournalState::kCommit;
-        if (!SaveJournal(tree_, journal_)) return Refuse(PATCHLIB_ERR_IO, std::string("The journal ") + kJournalName + " could not be written.");
+        if (!SaveJournal(tree_, journal_)) return JournalNotWritten();
         for (size_t i = 0; i < journal_.steps.size(); ++i) {
             if (!StepForward(tree_, journal_.steps[i], true)) return Undo(i);
         }
