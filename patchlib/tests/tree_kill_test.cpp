@@ -22,27 +22,23 @@ public:
     DyingTreeFileSystem(TreeFileSystem& below, size_t changesLeft) : below_(below), left_(changesLeft) {}
     size_t changes = 0;
 
-    Kind Stat(const std::string& path, uint64_t* size) override { return left_ ? below_.Stat(path, size) : Kind::kOther; }
-    bool ReadFile(const std::string& path, uint64_t maxSize, std::vector<uint8_t>* bytes) override {
-        return left_ && below_.ReadFile(path, maxSize, bytes);
+    Kind Stat(const std::string& p, uint64_t* size) override { return left_ ? below_.Stat(p, size) : Kind::kOther; }
+    bool ReadFile(const std::string& p, uint64_t max, std::vector<uint8_t>* bytes) override {
+        return left_ && below_.ReadFile(p, max, bytes);
     }
-    bool ReadPieces(const std::string& path, const std::function<bool(const uint8_t*, size_t)>& sink) override {
-        return left_ && below_.ReadPieces(path, sink);
+    bool ReadPieces(const std::string& p, const std::function<bool(const uint8_t*, size_t)>& sink) override {
+        return left_ && below_.ReadPieces(p, sink);
     }
     bool ListFiles(std::vector<std::string>* paths) override { return left_ && below_.ListFiles(paths); }
-    bool WriteNewFile(const std::string& path, const uint8_t* data, size_t size) override {
-        return Change() && below_.WriteNewFile(path, data, size);
+    bool WriteNewFile(const std::string& p, const uint8_t* data, size_t size) override {
+        return Change() && below_.WriteNewFile(p, data, size);
     }
     bool Rename(const std::string& from, const std::string& to) override { return Change() && below_.Rename(from, to); }
     bool Replace(const std::string& from, const std::string& to) override { return Change() && below_.Replace(from, to); }
-    bool Preserve(const std::string& from, const std::string& to) override {
-        return Change() && below_.Preserve(from, to);
-    }
-    bool RemoveFile(const std::string& path) override { return Change() && below_.RemoveFile(path); }
-    bool MakeDirectory(const std::string& path) override { return Change() && below_.MakeDirectory(path); }
-    bool RemoveEmptyDirectory(const std::string& path) override {
-        return Change() && below_.RemoveEmptyDirectory(path);
-    }
+    bool Preserve(const std::string& from, const std::string& to) override { return Change() && below_.Preserve(from, to); }
+    bool RemoveFile(const std::string& p) override { return Change() && below_.RemoveFile(p); }
+    bool MakeDirectory(const std::string& p) override { return Change() && below_.MakeDirectory(p); }
+    bool RemoveEmptyDirectory(const std::string& p) override { return Change() && below_.RemoveEmptyDirectory(p); }
 
 private:
     bool Change() {
@@ -64,17 +60,6 @@ public:
     }
 };
 
-MemoryTreeFileSystem Tree(const Files& files) {
-    MemoryTreeFileSystem tree;
-    tree.files = files;
-    for (const auto& f : files) {
-        for (size_t slash = f.first.find('/'); slash != std::string::npos; slash = f.first.find('/', slash + 1)) {
-            tree.directories.insert(f.first.substr(0, slash));
-        }
-    }
-    return tree;
-}
-
 uint32_t Apply(const std::vector<uint8_t>& patch, TreeFileSystem& tree, Quiet* quiet = nullptr) {
     Quiet own;
     return ApplyPatchToTree(patch.data(), patch.size(), tree, quiet ? *quiet : own);
@@ -85,6 +70,11 @@ bool HasCommitJournal(MemoryTreeFileSystem& tree) {
     Journal journal;
     return it != tree.files.end() && ReadJournal(it->second.data(), it->second.size(), &journal) &&
            journal.state == JournalState::kCommit;
+}
+
+bool Holds(const Files& files, const std::string& name, const std::vector<uint8_t>& bytes) {
+    auto it = files.find(name);
+    return it != files.end() && it->second == bytes;
 }
 
 class TreeKill : public ::testing::Test {
@@ -109,7 +99,7 @@ protected:
     }
 
     static std::vector<uint8_t> Make(const Files& from, const Files& to) {
-        MemoryTreeFileSystem a = Tree(from), b = Tree(to);
+        MemoryTreeFileSystem a = MemoryTreeFileSystem::Holding(from), b = MemoryTreeFileSystem::Holding(to);
         std::vector<uint8_t> patch;
         EXPECT_EQ(MakeTreePatch(a, b, MakeOptions(), &patch).status, MakeStatus::kOk);
         return patch;
@@ -122,62 +112,52 @@ protected:
         bool lastMoveFails = false;  // the commit fails at its last move and is undone
     };
 
-    // The changes of a whole application of patch12_, and the tree of one killed after n.
-    size_t AllChanges(const Trouble& trouble) { return Run(SIZE_MAX, trouble).second; }
-    MemoryTreeFileSystem KilledAfter(size_t n, const Trouble& trouble) { return Run(n, trouble).first; }
-    std::pair<MemoryTreeFileSystem, size_t> Run(size_t changes, const Trouble& trouble) {
-        MemoryTreeFileSystem tree = Tree(v1_);
+    // The tree of an application of patch12_ killed after n changes, and the changes
+    // it made (all of them when n is SIZE_MAX).
+    std::pair<MemoryTreeFileSystem, size_t> KilledAfter(size_t n, const Trouble& trouble) {
+        MemoryTreeFileSystem tree = MemoryTreeFileSystem::Holding(v1_);
         tree.replaceRefused = trouble.replaceRefused;
         if (trouble.lastMoveFails) {
             MemoryTreeFileSystem clean = tree;
             EXPECT_EQ(Apply(patch12_, clean), PATCHLIB_OK);
             tree.failRenameOnly = clean.renames;
         }
-        DyingTreeFileSystem dying(tree, changes);
+        DyingTreeFileSystem dying(tree, n);
         const uint32_t result = Apply(patch12_, dying);
-        if (changes == SIZE_MAX) EXPECT_EQ(result, trouble.lastMoveFails ? PATCHLIB_ERR_IO : PATCHLIB_OK);
+        if (n == SIZE_MAX) EXPECT_EQ(result, trouble.lastMoveFails ? PATCHLIB_ERR_IO : PATCHLIB_OK);
         tree.replaceRefused.clear();
         tree.failRenameOnly = 0;
         return {tree, dying.changes};
     }
 
-    // Every file of the patch is old or new, and every other file is one of the
-    // application's own, with the content its name stands for. A patched file is never
-    // missing, but for the moment between the fallback's two renames, which only the
+    // Every file of the patch is old or new, and every other one is the application's
+    // own, with the content its name stands for. A patched file is never missing, but
+    // between the two renames that stand in for a refused replacement, which only the
     // commit journal makes good.
     void ExpectWhole(MemoryTreeFileSystem& tree, size_t n, const std::set<std::string>& refused) {
-        for (const auto& [name, old] : v1_) {
-            auto it = tree.files.find(name);
-            if (v2_.count(name) && it == tree.files.end()) {
-                ASSERT_TRUE(refused.count(name) && HasCommitJournal(tree) && tree.files.count(name + ".hvnew0") &&
+        for (const auto& [name, bytes] : v2_) {
+            if (v1_.count(name) && !tree.files.count(name)) {
+                EXPECT_TRUE(refused.count(name) && HasCommitJournal(tree) && tree.files.count(name + ".hvnew0") &&
                             tree.files.count(name + ".hvold1"))
-                    << name << " missing after " << n;
-            }
-            if (it != tree.files.end()) {
-                EXPECT_TRUE(it->second == old || (v2_.count(name) && it->second == v2_.at(name))) << name << " " << n;
+                    << name << " missing after a kill at " << n;
             }
         }
         for (const auto& [name, bytes] : tree.files) {
-            if (v1_.count(name) || v2_.count(name)) {
-                if (!v1_.count(name)) EXPECT_TRUE(bytes == v2_.at(name)) << name << " " << n;
-                continue;
-            }
-            Journal journal;
-            if (name == kJournalName || name == kJournalNextName) {
-                EXPECT_TRUE(ReadJournal(bytes.data(), bytes.size(), &journal)) << name << " " << n;
-                continue;
-            }
             const size_t dot = name.rfind(".hv");
-            ASSERT_NE(dot, std::string::npos) << "stray " << name << " after " << n;
-            const std::string base = name.substr(0, dot), tag = name.substr(dot);
-            if (tag == ".hvnew0") {
-                EXPECT_TRUE(v2_.count(base) && bytes == v2_.at(base)) << name << " " << n;
-            } else {
-                ASSERT_TRUE(tag == ".hvold0" || tag == ".hvold1") << "stray " << name << " after " << n;
-                EXPECT_TRUE(v1_.count(base) && bytes == v1_.at(base)) << name << " " << n;
+            const std::string base = name.substr(0, dot), tag = dot == std::string::npos ? "" : name.substr(dot);
+            Journal journal;
+            bool expected = Holds(v1_, name, bytes) || Holds(v2_, name, bytes);
+            if (name == kJournalName || name == kJournalNextName) {
+                expected = ReadJournal(bytes.data(), bytes.size(), &journal);
+            } else if (tag == ".hvnew0") {
+                expected = Holds(v2_, base, bytes);
+            } else if (tag == ".hvold0" || tag == ".hvold1") {
+                expected = Holds(v1_, base, bytes);
             }
+            EXPECT_TRUE(expected) << name << " after a kill at " << n;
         }
-        const std::set<std::string> before = Tree(v1_).directories, after = Tree(v2_).directories;
+        const std::set<std::string> before = MemoryTreeFileSystem::Holding(v1_).directories,
+                                    after = MemoryTreeFileSystem::Holding(v2_).directories;
         for (const std::string& directory : tree.directories) {
             EXPECT_TRUE(before.count(directory) || after.count(directory)) << directory << " " << n;
         }
@@ -186,7 +166,7 @@ protected:
     void ExpectExactly(const MemoryTreeFileSystem& tree, const Files& files, size_t n) {
         EXPECT_TRUE(tree.files == files) << "after a kill at " << n;
         // The deleted file's directory stays.
-        std::set<std::string> directories = Tree(files).directories;
+        std::set<std::string> directories = MemoryTreeFileSystem::Holding(files).directories;
         directories.insert("gone");
         EXPECT_TRUE(tree.directories == directories) << "after a kill at " << n;
     }
@@ -195,36 +175,27 @@ protected:
     std::vector<uint8_t> patch12_, patch23_;
 };
 
-TEST_F(TreeKill, EveryKillLeavesAWholeTreeThatTheSamePatchFinishes) {
+TEST_F(TreeKill, EveryKillLeavesAWholeTreeThatTheNextApplicationSettles) {
     const std::vector<Trouble> troubles = {
         {"replaced in one step", {}},
         {"app.exe refuses to be replaced (a running program)", {"app.exe"}},
         {"the commit is undone", {"app.exe"}, true},
     };
+    size_t finished = 0, undone = 0;
     for (const Trouble& trouble : troubles) {
         SCOPED_TRACE(trouble.what);
-        const size_t all = AllChanges(trouble);
+        const size_t all = KilledAfter(SIZE_MAX, trouble).second;
         EXPECT_GE(all, 20u);
         for (size_t n = 0; n <= all; ++n) {
-            MemoryTreeFileSystem tree = KilledAfter(n, trouble);
+            MemoryTreeFileSystem tree = KilledAfter(n, trouble).first;
             ExpectWhole(tree, n, trouble.replaceRefused);
-            if (HasFatalFailure()) return;
-            EXPECT_EQ(Apply(patch12_, tree), PATCHLIB_OK) << n;
-            ExpectExactly(tree, v2_, n);
-        }
-    }
-}
-
-TEST_F(TreeKill, AnotherPatchFirstFinishesOrUndoesTheInterruptedOne) {
-    size_t finished = 0, undone = 0;
-    for (const Trouble& trouble : {Trouble{"running program", {"app.exe"}}, Trouble{"undone", {}, true}}) {
-        SCOPED_TRACE(trouble.what);
-        const size_t all = AllChanges(trouble);
-        for (size_t n = 0; n <= all; ++n) {
-            MemoryTreeFileSystem tree = KilledAfter(n, trouble);
-            // While its commit journal is in force, the interrupted application is
-            // finished; before it or after an undo (nothing, or a journal in
-            // "prepare"), the tree is the old one again.
+            // The same patch again: applied.
+            MemoryTreeFileSystem again = tree;
+            EXPECT_EQ(Apply(patch12_, again), PATCHLIB_OK) << n;
+            ExpectExactly(again, v2_, n);
+            // Another patch: while its commit journal is in force, the interrupted
+            // application is finished first; before it or after an undo (nothing, or
+            // a journal in "prepare"), the tree is the old one again.
             if (HasCommitJournal(tree) || (n == all && !trouble.lastMoveFails)) {
                 ++finished;
                 EXPECT_EQ(Apply(patch23_, tree), PATCHLIB_OK) << n;
@@ -244,13 +215,11 @@ TEST_F(TreeKill, AJournalThatCannotBeTrustedRefusesAndTouchesNothing) {
     // Killed in the commit, before app.exe was replaced.
     size_t n = 0;
     MemoryTreeFileSystem killed;
-    for (const size_t all = AllChanges(Trouble{}); n < all; ++n) {
-        killed = KilledAfter(n, Trouble{});
-        if (HasCommitJournal(killed) && killed.files.count("app.exe.hvnew0")) break;
+    while (!HasCommitJournal(killed) || !killed.files.count("app.exe.hvnew0")) {
+        ASSERT_LT(n, 100u);
+        killed = KilledAfter(++n, Trouble{}).first;
     }
-    ASSERT_TRUE(HasCommitJournal(killed));
     const std::vector<uint8_t> journal = killed.files[kJournalName];
-
     std::vector<std::function<void(MemoryTreeFileSystem&)>> damages = {
         [&](MemoryTreeFileSystem& t) { t.files[kJournalName].pop_back(); },
         [&](MemoryTreeFileSystem& t) { t.files[kJournalName].resize(journal.size() / 2); },
