@@ -42,7 +42,8 @@
 #define PATCHLIB_ERR_IO 6u              /* a file or directory could not be read, written or moved */
 #define PATCHLIB_ERR_BAD_RESULT 7u      /* a rebuilt file did not match the checksum stored for it */
 #define PATCHLIB_ERR_ROLLBACK 8u        /* a failure while moving files into place could not be fully
-                                           undone; the saved old files are left beside their names */
+                                           undone; the saved old files are left beside their names,
+                                           and the next application finishes the patch */
 #define PATCHLIB_ERR_NO_MEMORY 9u       /* out of memory */
 #define PATCHLIB_ERR_TARGET_DIR 10u     /* the target directory does not exist */
 #define PATCHLIB_ERR_JOURNAL 11u        /* an interrupted application's journal is damaged, unreadable or
