@@ -29,8 +29,10 @@
 
 #define PATCHLIB_PROGRESS_COMPLETE 0x8000u
 
-/* Results. Every code but PATCHLIB_OK means the tree was left as it was, except
-   PATCHLIB_ERR_ROLLBACK. */
+/* Results. Every code but PATCHLIB_OK means the patch was not applied and the tree
+   was left as it was, except PATCHLIB_ERR_ROLLBACK (the next application finishes
+   the patch) and PATCHLIB_ERR_JOURNAL. An interrupted earlier application is settled
+   first in every case (see FORMAT.md). */
 #define PATCHLIB_OK 0u                  /* applied (or every file already was the new version) */
 #define PATCHLIB_ERR_COMMAND_LINE 1u    /* the command line is neither accepted form */
 #define PATCHLIB_ERR_PATCH_FILE 2u      /* the patch file cannot be opened or read */
@@ -40,8 +42,12 @@
 #define PATCHLIB_ERR_IO 6u              /* a file or directory could not be read, written or moved */
 #define PATCHLIB_ERR_BAD_RESULT 7u      /* a rebuilt file did not match the checksum stored for it */
 #define PATCHLIB_ERR_ROLLBACK 8u        /* a failure while moving files into place could not be fully
-                                           undone; the saved old files are left beside their names */
+                                           undone; the saved old files are left beside their names,
+                                           and the next application finishes the patch */
 #define PATCHLIB_ERR_NO_MEMORY 9u       /* out of memory */
 #define PATCHLIB_ERR_TARGET_DIR 10u     /* the target directory does not exist */
+#define PATCHLIB_ERR_JOURNAL 11u        /* an interrupted application's journal is damaged, unreadable or
+                                           does not match the files (nothing was changed), or a step to
+                                           finish it failed (the next application tries again) */
 
 #endif

@@ -20,17 +20,6 @@ constexpr size_t kTrailer = 4;
 // Smallest record: kind, path length, one path byte, size and hash.
 constexpr size_t kMinRecord = 1 + 1 + 1 + 1 + 32;
 
-uint32_t Crc32(const uint8_t* data, size_t size) {
-    uLong crc = crc32(0L, Z_NULL, 0);
-    while (size) {
-        const uInt piece = static_cast<uInt>(std::min<size_t>(size, 1u << 30));
-        crc = crc32(crc, data, piece);
-        data += piece;
-        size -= piece;
-    }
-    return static_cast<uint32_t>(crc);
-}
-
 void WriteText(ByteWriter& writer, const std::string& text) {
     writer.UVar(text.size());
     writer.Bytes(text.data(), text.size());

@@ -39,10 +39,16 @@ bool IsSafePart(const std::string& part) {
     return at == part.size() && !IsDeviceName(part);
 }
 
+bool IsReservedName(const std::string& part) {
+    const std::string folded = FoldPatchPath(part);
+    return folded == FoldPatchPath(kJournalName) || folded == FoldPatchPath(kJournalNextName);
+}
+
 }  // namespace
 
 bool IsSafePatchPath(const std::string& path) {
     if (path.empty() || path.size() > kMaxPatchPathLength) return false;
+    if (IsReservedName(path.substr(0, path.find('/')))) return false;
     size_t start = 0;
     for (;;) {
         const size_t end = path.find('/', start);

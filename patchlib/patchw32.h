@@ -12,7 +12,9 @@
                   lacks); a null answer stops the application;
      flags        reserved; both callers pass 1, any value is accepted.
    Result: PATCHLIB_OK (0) exactly when the patch was applied; otherwise one of the
-   PATCHLIB_ERR_ codes and the tree is as it was (see patchlib/FORMAT.md). */
+   PATCHLIB_ERR_ codes and the patch changed nothing (but see PATCHLIB_ERR_ROLLBACK
+   and PATCHLIB_ERR_JOURNAL). An application killed half way is finished or undone by
+   the next one in the same directory (see patchlib/FORMAT.md). */
 #ifndef PATCHLIB_PATCHW32_H
 #define PATCHLIB_PATCHW32_H
 

@@ -6,6 +6,9 @@
 #include <new>
 #include <system_error>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -14,6 +17,17 @@ struct FileCloser {
     void operator()(FILE* f) const { fclose(f); }
 };
 using UniqueFile = std::unique_ptr<FILE, FileCloser>;
+
+// Data and size on disk, not only in the C library's and the system's buffers.
+bool Flush(FILE* file) { return fflush(file) == 0 && fsync(fileno(file)) == 0; }
+
+// The directory's entry of a renamed file on disk.
+void SyncDirectoryOf(const fs::path& path) {
+    const int directory = open(path.parent_path().c_str(), O_RDONLY | O_DIRECTORY);
+    if (directory < 0) return;
+    fsync(directory);
+    close(directory);
+}
 
 }  // namespace
 
@@ -62,7 +76,7 @@ bool StdTreeFileSystem::WriteNewFile(const std::string& path, const uint8_t* dat
     // "x": fail rather than replace an existing file.
     FILE* raw = fopen(Full(path).c_str(), "wbx");
     if (!raw) return false;
-    const bool written = (size == 0 || fwrite(data, 1, size, raw) == size) && fflush(raw) == 0;
+    const bool written = (size == 0 || fwrite(data, 1, size, raw) == size) && Flush(raw);
     const bool closed = fclose(raw) == 0;
     if (written && closed) return true;
     std::error_code error;
@@ -75,6 +89,43 @@ bool StdTreeFileSystem::Rename(const std::string& from, const std::string& to) {
     if (fs::exists(fs::symlink_status(Full(to), error))) return false;
     fs::rename(Full(from), Full(to), error);
     return !error;
+}
+
+bool StdTreeFileSystem::Replace(const std::string& from, const std::string& to) {
+    std::error_code error;
+    // rename() replaces a file in one step; it must not put a file over a directory.
+    if (!fs::is_regular_file(fs::symlink_status(Full(from), error))) return false;
+    if (fs::is_directory(fs::symlink_status(Full(to), error))) return false;
+    fs::rename(Full(from), Full(to), error);
+    if (error) return false;
+    SyncDirectoryOf(Full(to));
+    return true;
+}
+
+bool StdTreeFileSystem::Preserve(const std::string& from, const std::string& to) {
+    std::error_code error;
+    if (!fs::is_regular_file(fs::symlink_status(Full(from), error))) return false;
+    fs::create_hard_link(Full(from), Full(to), error);
+    return !error || CopyNew(from, to);
+}
+
+bool StdTreeFileSystem::CopyNew(const std::string& from, const std::string& to) {
+    UniqueFile source(fopen(Full(from).c_str(), "rb"));
+    if (!source) return false;
+    FILE* raw = fopen(Full(to).c_str(), "wbx");
+    if (!raw) return false;
+    std::vector<uint8_t> buffer(1 << 20);
+    bool ok = true;
+    size_t got;
+    while (ok && (got = fread(buffer.data(), 1, buffer.size(), source.get())) > 0) {
+        ok = fwrite(buffer.data(), 1, got, raw) == got;
+    }
+    ok = ok && !ferror(source.get()) && Flush(raw);
+    ok = fclose(raw) == 0 && ok;
+    if (ok) return true;
+    std::error_code error;
+    fs::remove(Full(to), error);
+    return false;
 }
 
 bool StdTreeFileSystem::RemoveFile(const std::string& path) {

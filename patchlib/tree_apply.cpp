@@ -5,7 +5,10 @@
 #include <string>
 #include <vector>
 
+#include "patchlib/commit_steps.h"
 #include "patchlib/delta.h"
+#include "patchlib/journal.h"
+#include "patchlib/journal_recovery.h"
 #include "patchlib/patch_format.h"
 #include "patchlib/patch_path.h"
 #include "patchlib/sha256.h"
@@ -22,15 +25,27 @@ const char kRefusalTitle[] = "Patch not applied";
 
 struct Work {
     const PatchEntry* entry = nullptr;
-    bool todo = false;       // false: the file already is what the patch makes of it
-    std::string temp;        // the new content, beside the target (patch, add)
-    bool tempWritten = false;
-    std::string backup;      // where the old file goes while the new one moves in (patch, delete)
-    bool oldSaved = false;   // the old file is at backup
-    bool newPlaced = false;  // the new file is at its name
+    bool todo = false;                  // false: the file already is what the patch makes of it
+    const JournalStep* step = nullptr;  // when todo: its names and its place in the commit
 };
 
 enum class HashOutcome { kOk, kUnreadable, kStopped };
+
+// Texts go out as a copy of their own: the receiver gets a writable zero-terminated
+// text and cannot disturb ours.
+bool SendText(PatchMessages& messages, uint32_t id, const std::string& text) {
+    std::vector<char> copy(text.begin(), text.end());
+    copy.push_back('\0');
+    return messages.Send(id, copy.data());
+}
+
+// Tells why the patch is refused (an error title and text), then gives the code.
+// The answer to these messages does not matter: the application ends anyway.
+uint32_t Refuse(PatchMessages& messages, uint32_t code, const std::string& text) {
+    SendText(messages, PATCHLIB_MSG_ERROR_TITLE, kRefusalTitle);
+    SendText(messages, PATCHLIB_MSG_ERROR_TEXT, text);
+    return code;
+}
 
 class Application {
 public:
@@ -39,7 +54,7 @@ public:
         for (const PatchEntry& entry : contents.entries) reserved_.insert(FoldPatchPath(entry.path));
     }
     ~Application() {
-        if (!committed_) Cleanup();
+        if (!committed_ && !leftForNext_) Cleanup();
     }
     Application(const Application&) = delete;
     Application& operator=(const Application&) = delete;
@@ -58,6 +73,13 @@ public:
             works_[i].entry = &contents_.entries[i];
             if (const uint32_t code = Check(works_[i])) return code;
         }
+        Plan();
+        // In force before the first temporary file is written, so that a kill from
+        // here on leaves what the next application needs to clear it away.
+        if (!journal_.steps.empty()) {
+            if (!SaveJournal(tree_, journal_)) return JournalNotWritten();
+            journalSaved_ = true;
+        }
         for (Work& work : works_) {
             if (const uint32_t code = Build(work)) return code;
         }
@@ -65,23 +87,14 @@ public:
     }
 
 private:
-    // Texts go out as a copy of their own: the receiver gets a writable zero-terminated
-    // text and cannot disturb ours.
-    bool SendText(uint32_t id, const std::string& text) {
-        std::vector<char> copy(text.begin(), text.end());
-        copy.push_back('\0');
-        return messages_.Send(id, copy.data());
-    }
+    bool SendText(uint32_t id, const std::string& text) { return ::SendText(messages_, id, text); }
     bool SendProgress(uint16_t value) { return messages_.Send(PATCHLIB_MSG_FILE_PROGRESS, &value); }
 
     uint32_t Stopped() { return PATCHLIB_ERR_STOPPED; }
 
-    // Tells why the patch is refused (an error title and text), then gives the code.
-    // The answer to these messages does not matter: the application ends anyway.
-    uint32_t Refuse(uint32_t code, const std::string& text) {
-        SendText(PATCHLIB_MSG_ERROR_TITLE, kRefusalTitle);
-        SendText(PATCHLIB_MSG_ERROR_TEXT, text);
-        return code;
+    uint32_t Refuse(uint32_t code, const std::string& text) { return ::Refuse(messages_, code, text); }
+    uint32_t JournalNotWritten() {
+        return Refuse(PATCHLIB_ERR_IO, std::string("The journal ") + kJournalName + " could not be written.");
     }
 
     HashOutcome Hash(const std::string& path, Sha256Digest* digest) {
@@ -178,6 +191,45 @@ private:
         }
     }
 
+    // Every name the commit will use, in the journal in commit order: patched and
+    // added files in patch order, then deletions. And the directories that added files
+    // need, parents first.
+    void Plan() {
+        std::vector<Work*> order;
+        for (Work& work : works_) {
+            if (work.todo && work.entry->kind != EntryKind::kDelete) order.push_back(&work);
+        }
+        for (Work& work : works_) {
+            if (work.todo && work.entry->kind == EntryKind::kDelete) order.push_back(&work);
+        }
+        std::set<std::string> planned;
+        for (Work* work : order) {
+            const PatchEntry& entry = *work->entry;
+            JournalStep step;
+            step.path = entry.path;
+            switch (entry.kind) {
+            case EntryKind::kPatch: step.kind = JournalStepKind::kReplace; break;
+            case EntryKind::kAdd: step.kind = JournalStepKind::kAdd; break;
+            case EntryKind::kDelete: step.kind = JournalStepKind::kDelete; break;
+            }
+            if (entry.kind != EntryKind::kDelete) {
+                step.temp = FreeName(entry.path, ".hvnew");
+                step.newSize = entry.newSize;
+                step.newHash = entry.newHash;
+            }
+            if (entry.kind != EntryKind::kAdd) step.backup = FreeName(entry.path, ".hvold");
+            if (entry.kind == EntryKind::kPatch) step.aside = FreeName(entry.path, ".hvold");
+            journal_.steps.push_back(step);
+            for (size_t slash = entry.path.find('/'); slash != std::string::npos; slash = entry.path.find('/', slash + 1)) {
+                const std::string directory = entry.path.substr(0, slash);
+                if (tree_.Stat(directory, nullptr) == TreeFileSystem::Kind::kMissing && planned.insert(directory).second) {
+                    journal_.directories.push_back(directory);
+                }
+            }
+        }
+        for (size_t i = 0; i < order.size(); ++i) order[i]->step = &journal_.steps[i];
+    }
+
     bool MakeParents(const std::string& path) {
         for (size_t slash = path.find('/'); slash != std::string::npos; slash = path.find('/', slash + 1)) {
             const std::string directory = path.substr(0, slash);
@@ -247,93 +299,63 @@ private:
             std::vector<uint8_t> content;
             if (const uint32_t code = Rebuild(entry, &content)) return code;
             if (!MakeParents(entry.path)) return Refuse(PATCHLIB_ERR_IO, entry.path + ": its directory could not be made.");
-            work.temp = FreeName(entry.path, ".hvnew");
-            if (!tree_.WriteNewFile(work.temp, content.data(), content.size())) {
+            if (!tree_.WriteNewFile(work.step->temp, content.data(), content.size())) {
                 // WriteNewFile removes what it may have written itself.
                 return Refuse(PATCHLIB_ERR_IO, entry.path + " could not be written.");
             }
-            work.tempWritten = true;
         }
-        if (work.todo && entry.kind != EntryKind::kAdd) work.backup = FreeName(entry.path, ".hvold");
         if (!SendProgress(PATCHLIB_PROGRESS_COMPLETE) || !messages_.Send(PATCHLIB_MSG_FILE_DONE, nullptr)) {
             return Stopped();
         }
         return PATCHLIB_OK;
     }
 
-    bool Place(Work& work) {
-        const std::string& path = work.entry->path;
-        if (work.entry->kind != EntryKind::kAdd) {
-            if (!tree_.Rename(path, work.backup)) return false;
-            work.oldSaved = true;
-        }
-        if (work.entry->kind != EntryKind::kDelete) {
-            if (!tree_.Rename(work.temp, path)) return false;
-            work.newPlaced = true;
-        }
-        return true;
-    }
-
-    // Step 4. No messages from here on: nothing may stop it half way.
+    // Step 4. No messages from here on: nothing may stop it half way. Once the journal
+    // says "commit", a kill anywhere leaves a tree that the next application finishes.
     uint32_t Commit() {
-        std::vector<Work*> order;
-        for (Work& work : works_) {
-            if (work.todo && work.entry->kind != EntryKind::kDelete) order.push_back(&work);
+        if (journal_.steps.empty()) {
+            committed_ = true;
+            return PATCHLIB_OK;
         }
-        for (Work& work : works_) {
-            if (work.todo && work.entry->kind == EntryKind::kDelete) order.push_back(&work);
-        }
-        for (size_t i = 0; i < order.size(); ++i) {
-            if (!Place(*order[i])) {
-                const std::string& path = order[i]->entry->path;
-                if (!Undo(order, i)) {
-                    return Refuse(PATCHLIB_ERR_ROLLBACK, path + " could not be moved into place, and restoring the "
-                                                                "old files failed; they are kept beside their names.");
-                }
-                return Refuse(PATCHLIB_ERR_IO, path + " could not be moved into place; all files were restored.");
-            }
+        journal_.state = JournalState::kCommit;
+        if (!SaveJournal(tree_, journal_)) return JournalNotWritten();
+        for (size_t i = 0; i < journal_.steps.size(); ++i) {
+            if (!StepForward(tree_, journal_.steps[i], true)) return Undo(i);
         }
         committed_ = true;
-        for (Work* work : order) {
-            if (work->oldSaved) tree_.RemoveFile(work->backup);
-        }
+        for (const JournalStep& step : journal_.steps) RemoveStepLeftovers(tree_, step);
+        // Should this fail, the next application finds every step done and removes it.
+        RemoveJournal(tree_);
         return PATCHLIB_OK;
     }
 
-    // Puts back what Place did for order[0..last], newest first. The new files go
-    // back to their temporary names, which clean-up removes.
-    bool Undo(std::vector<Work*>& order, size_t last) {
-        bool all = true;
-        for (size_t i = last + 1; i-- > 0;) {
-            Work& work = *order[i];
-            if (work.newPlaced) {
-                if (tree_.Rename(work.entry->path, work.temp)) {
-                    work.newPlaced = false;
-                } else {
-                    all = false;
-                    continue;
-                }
-            }
-            if (work.oldSaved) {
-                if (tree_.Rename(work.backup, work.entry->path)) {
-                    work.oldSaved = false;
-                } else {
-                    all = false;
-                }
-            }
+    // Takes back steps[0..failed], newest first. Only a whole undo may turn the journal
+    // back to "prepare" (whose temporary files clean-up then removes); after a partial
+    // one everything stays as it is, and the next application finishes the patch.
+    uint32_t Undo(size_t failed) {
+        const std::string& path = journal_.steps[failed].path;
+        bool undone = true;
+        for (size_t i = failed + 1; i-- > 0;) undone = StepBack(tree_, journal_.steps[i], i < failed) && undone;
+        if (undone) {
+            journal_.state = JournalState::kPrepare;
+            undone = SaveJournal(tree_, journal_);
         }
-        return all;
+        if (!undone) {
+            leftForNext_ = true;
+            return Refuse(PATCHLIB_ERR_ROLLBACK, path + " could not be moved into place, and restoring the old files "
+                                                        "failed; the next application of a patch finishes this one.");
+        }
+        return Refuse(PATCHLIB_ERR_IO, path + " could not be moved into place; all files were restored.");
     }
 
-    // Removes the temporary files and the directories made for added files. Backups
-    // that could not be put back stay: they hold the only copy of the old files.
+    // Removes the temporary files, the directories made for added files and then the
+    // journal. Whatever cannot be removed (a file held open) stays.
     void Cleanup() {
-        for (const Work& work : works_) {
-            if (work.tempWritten && !work.newPlaced) tree_.RemoveFile(work.temp);
-        }
+        for (const JournalStep& step : journal_.steps) RemoveStepLeftovers(tree_, step);
         for (auto it = createdDirectories_.rbegin(); it != createdDirectories_.rend(); ++it) {
             tree_.RemoveEmptyDirectory(*it);
         }
+        if (journalSaved_) RemoveJournal(tree_);
     }
 
     const PatchContents& contents_;
@@ -341,8 +363,11 @@ private:
     PatchMessages& messages_;
     std::vector<Work> works_;
     std::set<std::string> reserved_;  // folded names in use: the patch's and ours
+    Journal journal_;
+    bool journalSaved_ = false;
     std::vector<std::string> createdDirectories_;
     bool committed_ = false;
+    bool leftForNext_ = false;  // a partly undone commit, with its journal, for the next application
     std::string hashedPath_;  // the file whose SHA-256 is in hashed_
     Sha256Digest hashed_{};
 };
@@ -351,6 +376,9 @@ private:
 
 uint32_t ApplyPatchToTree(const uint8_t* patch, size_t size, TreeFileSystem& tree, PatchMessages& messages) {
     try {
+        // Whatever patch comes next: an interrupted application is settled first.
+        std::string reason;
+        if (const uint32_t code = SettleInterruptedApplication(tree, &reason)) return Refuse(messages, code, reason);
         PatchContents contents;
         if (ReadPatch(patch, size, &contents) != PatchReadStatus::kOk) {
             messages.Send(PATCHLIB_MSG_INVALID_PATCH, nullptr);

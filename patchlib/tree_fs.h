@@ -25,6 +25,15 @@ public:
     virtual bool WriteNewFile(const std::string& path, const uint8_t* data, size_t size) = 0;
     // Fails when to exists.
     virtual bool Rename(const std::string& from, const std::string& to) = 0;
+    // Renames the file from to to in one step, replacing to if it exists, so that
+    // to never goes missing; on disk when this returns. May be refused where rename
+    // works (on Windows: a file that a running program holds).
+    virtual bool Replace(const std::string& from, const std::string& to) = 0;
+    // Gives the file from the second name to without touching from: a hard link where
+    // the file system has them, else a copy whose data is on disk. Fails when to
+    // exists, and where from could not be moved away afterwards (on Windows: held
+    // open without delete sharing), since a backup of it would be of no use.
+    virtual bool Preserve(const std::string& from, const std::string& to) = 0;
     virtual bool RemoveFile(const std::string& path) = 0;
     // One level; fails when it exists.
     virtual bool MakeDirectory(const std::string& path) = 0;

@@ -8,6 +8,17 @@ namespace {
 constexpr size_t kSlice = 1u << 30;
 }  // namespace
 
+uint32_t Crc32(const uint8_t* data, size_t size) {
+    uLong crc = crc32(0L, Z_NULL, 0);
+    while (size) {
+        const uInt piece = static_cast<uInt>(std::min(size, kSlice));
+        crc = crc32(crc, data, piece);
+        data += piece;
+        size -= piece;
+    }
+    return static_cast<uint32_t>(crc);
+}
+
 bool DeflateBytes(const uint8_t* data, size_t size, int level, std::vector<uint8_t>* out) {
     out->clear();
     z_stream stream{};

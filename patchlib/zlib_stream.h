@@ -17,6 +17,9 @@ inline bool PlausibleRawLength(uint64_t raw, uint64_t packed) {
     return packed < (UINT64_MAX - kDeflateSlack) / kDeflateMaxRatio && raw <= packed * kDeflateMaxRatio + kDeflateSlack;
 }
 
+// zlib's CRC-32 of data of any length: the seal of patch files and journals.
+uint32_t Crc32(const uint8_t* data, size_t size);
+
 // Compresses data at level 1..9 into out (replacing its content). False only when
 // zlib fails (out of memory).
 bool DeflateBytes(const uint8_t* data, size_t size, int level, std::vector<uint8_t>* out);

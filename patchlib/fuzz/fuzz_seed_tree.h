@@ -17,6 +17,14 @@ inline std::vector<uint8_t> FuzzOldProgram() {
     return bytes;
 }
 
+// What the journal seeds expect under app.bin's temporary name.
+inline std::vector<uint8_t> FuzzNewProgram() {
+    std::vector<uint8_t> bytes = FuzzOldProgram();
+    bytes.resize(3000);
+    bytes[7] ^= 0x55;
+    return bytes;
+}
+
 inline MemoryTreeFileSystem FuzzOldTree() {
     MemoryTreeFileSystem tree;
     tree.files["app.bin"] = FuzzOldProgram();

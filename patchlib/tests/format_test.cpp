@@ -134,7 +134,8 @@ TEST(PatchFormat, MalformedRecordsBehindAGoodTrailerAreRefused) {
 TEST(PatchFormat, NamesThatEscapeOrCollideAreRefused) {
     for (const char* bad : {"/etc/passwd", "../up.dll", "a/../../b", "a/./b", "a//b", "a/", "C:/x", "C:x", "a\\b",
                             "..", ".", "dir/file.", "dir/file ", "CON", "con.txt", "a/NUL", "lpt1.log", "Com9",
-                            "a\tb", "what?", "x*y", "a|b", "a<b", "a>b", "\"q\"", "stream:$DATA"}) {
+                            "a\tb", "what?", "x*y", "a|b", "a<b", "a>b", "\"q\"", "stream:$DATA",
+                            ".hvpatch-journal", ".HVPatch-Journal.NEW", ".hvpatch-journal/x"}) {
         EXPECT_FALSE(IsSafePatchPath(bad)) << bad;
         PatchContents contents;
         contents.entries = {Entry(EntryKind::kDelete, bad)};
@@ -143,7 +144,8 @@ TEST(PatchFormat, NamesThatEscapeOrCollideAreRefused) {
     EXPECT_FALSE(IsSafePatchPath(""));
     EXPECT_FALSE(IsSafePatchPath(std::string(kMaxPatchPathLength + 1, 'a')));
     for (const char* good : {"a", "app.exe", "bin/app.exe", "a b/c d.txt", ".hidden", "a..b", "console.dll",
-                             "com10", "lpt", "x/y/z/w.dat", "\xC3\xA9t\xC3\xA9.txt"}) {
+                             "com10", "lpt", "x/y/z/w.dat", "\xC3\xA9t\xC3\xA9.txt", "sub/.hvpatch-journal",
+                             ".hvpatch-journal.old"}) {
         EXPECT_TRUE(IsSafePatchPath(good)) << good;
     }
 

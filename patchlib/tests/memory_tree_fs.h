@@ -12,12 +12,27 @@ public:
     std::map<std::string, std::vector<uint8_t>> files;
     std::set<std::string> directories;  // besides the root
     bool rootExists = true;
-    // Renames fail from this one on (counted from 1); 0: never.
+    // Moves (Rename and Replace) fail from this one on (counted from 1); 0: never.
     int failRenameFrom = 0;
-    // Only this one rename fails (counted from 1); 0: none.
+    // Only this one move fails (counted from 1); 0: none.
     int failRenameOnly = 0;
     int renames = 0;
     bool failWrites = false;
+    // Replacing these refuses, as Windows refuses for a running program's file;
+    // renaming them still works.
+    std::set<std::string> replaceRefused;
+
+    // A tree of these files and the directories they lie in.
+    static MemoryTreeFileSystem Holding(const std::map<std::string, std::vector<uint8_t>>& files) {
+        MemoryTreeFileSystem tree;
+        tree.files = files;
+        for (const auto& f : files) {
+            for (size_t slash = f.first.find('/'); slash != std::string::npos; slash = f.first.find('/', slash + 1)) {
+                tree.directories.insert(f.first.substr(0, slash));
+            }
+        }
+        return tree;
+    }
 
     Kind Stat(const std::string& path, uint64_t* size) override {
         if (path.empty()) return rootExists ? Kind::kDirectory : Kind::kMissing;
@@ -47,13 +62,14 @@ public:
         files[path].assign(data, data + size);
         return true;
     }
-    bool Rename(const std::string& from, const std::string& to) override {
-        ++renames;
-        if ((failRenameFrom && renames >= failRenameFrom) || renames == failRenameOnly) return false;
+    bool Rename(const std::string& from, const std::string& to) override { return Move(from, to, false); }
+    bool Replace(const std::string& from, const std::string& to) override {
+        return !replaceRefused.count(to) && Move(from, to, true);
+    }
+    bool Preserve(const std::string& from, const std::string& to) override {
         auto it = files.find(from);
         if (it == files.end() || Stat(to, nullptr) != Kind::kMissing || !ParentExists(to)) return false;
-        files[to] = std::move(it->second);
-        files.erase(from);
+        files[to] = it->second;
         return true;
     }
     bool RemoveFile(const std::string& path) override { return files.erase(path) == 1; }
@@ -78,6 +94,19 @@ public:
     }
 
 private:
+    bool Move(const std::string& from, const std::string& to, bool replace) {
+        ++renames;
+        if ((failRenameFrom && renames >= failRenameFrom) || renames == failRenameOnly) return false;
+        auto it = files.find(from);
+        const Kind target = Stat(to, nullptr);
+        if (it == files.end() || !ParentExists(to) || target == Kind::kDirectory || (!replace && target != Kind::kMissing)) {
+            return false;
+        }
+        std::vector<uint8_t> content = std::move(it->second);
+        files.erase(it);
+        files[to] = std::move(content);
+        return true;
+    }
     bool ParentExists(const std::string& path) const {
         const size_t slash = path.rfind('/');
         return slash == std::string::npos || directories.count(path.substr(0, slash));

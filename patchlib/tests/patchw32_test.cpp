@@ -1,6 +1,7 @@
 // patchw32.dll as its callers use it, under Wine: loaded at run time and bound by
 // name and by ordinal 1, and linked through the import library (ordinal 1, as the
 // install library binds it). Patches come from makepatch.exe, run as a process.
+#include "patchlib/journal.h"
 #include "patchlib/patch_format.h"
 #include "patchlib/tests/patchw32_test_support.h"
 #include "patchlib/tests/test_data.h"
@@ -212,6 +213,50 @@ TEST_F(Patchw32, LockedFileIsRolledBack) {
 
     // Read-only files are patched like any other, without leftovers.
     SetFileAttributesA((dir + "\\readme.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+    EXPECT_EQ(byName_(EngineCommand(dir).c_str(), Callback, 1), PATCHLIB_OK);
+    EXPECT_TRUE(Snapshot(dir) == WithPatch(new_));
+}
+
+// A running program (held with delete sharing, as the loader holds it) cannot be
+// replaced in one step: it is moved aside and keeps running from there.
+TEST_F(Patchw32, RunningProgramIsMovedAsideAndReplaced) {
+    const std::string dir = Target("running");
+    HANDLE running = CreateFileA((dir + "\\app.exe").c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(running, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(byName_(EngineCommand(dir).c_str(), Callback, 1), PATCHLIB_OK);
+    std::vector<uint8_t> head(4096);
+    DWORD got = 0;
+    EXPECT_TRUE(ReadFile(running, head.data(), static_cast<DWORD>(head.size()), &got, nullptr));
+    EXPECT_TRUE(got == head.size() && std::equal(head.begin(), head.end(), old_["app.exe"].begin()));
+    CloseHandle(running);
+    // Its backups went with the last handle.
+    EXPECT_TRUE(Snapshot(dir) == WithPatch(new_));
+}
+
+// The journal of an application killed between the fallback's two renames: the next
+// application finishes it, then finds the patch applied. One that is damaged refuses.
+TEST_F(Patchw32, AnInterruptedApplicationIsFinishedAndADamagedJournalRefuses) {
+    const std::string dir = Target("interrupted");
+    Journal journal;
+    journal.state = JournalState::kCommit;
+    const std::vector<uint8_t>& next = new_["app.exe"];
+    journal.steps = {{JournalStepKind::kReplace, "app.exe", "app.exe.hvnew0", "app.exe.hvold0", "app.exe.hvold1",
+                      next.size(), Sha256::Of(next.data(), next.size())},
+                     {JournalStepKind::kDelete, "lib/old.dll", "", "lib/old.dll.hvold0", "", 0, {}}};
+    ASSERT_TRUE(WriteBytes(dir + "\\app.exe.hvnew0", next));
+    ASSERT_TRUE(MoveFileA((dir + "\\app.exe").c_str(), (dir + "\\app.exe.hvold1").c_str()));
+    std::vector<uint8_t> bytes = WriteJournal(journal);
+    bytes[bytes.size() / 2] ^= 1;
+    ASSERT_TRUE(WriteBytes(dir + "\\.hvpatch-journal", bytes));
+    const Tree killed = Snapshot(dir);
+
+    EXPECT_EQ(byName_(EngineCommand(dir).c_str(), Callback, 1), PATCHLIB_ERR_JOURNAL);
+    EXPECT_EQ(Ids(), (std::vector<uint32_t>{PATCHLIB_MSG_ERROR_TITLE, PATCHLIB_MSG_ERROR_TEXT}));
+    EXPECT_NE(g_messages.back().text.find(".hvpatch-journal"), std::string::npos);
+    EXPECT_TRUE(Snapshot(dir) == killed);
+
+    ASSERT_TRUE(WriteBytes(dir + "\\.hvpatch-journal", WriteJournal(journal)));
     EXPECT_EQ(byName_(EngineCommand(dir).c_str(), Callback, 1), PATCHLIB_OK);
     EXPECT_TRUE(Snapshot(dir) == WithPatch(new_));
 }

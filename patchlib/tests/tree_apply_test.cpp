@@ -49,14 +49,7 @@ public:
 };
 
 MemoryTreeFileSystem Tree(const std::map<std::string, std::vector<uint8_t>>& files) {
-    MemoryTreeFileSystem tree;
-    tree.files = files;
-    for (const auto& f : files) {
-        for (size_t slash = f.first.find('/'); slash != std::string::npos; slash = f.first.find('/', slash + 1)) {
-            tree.directories.insert(f.first.substr(0, slash));
-        }
-    }
-    return tree;
+    return MemoryTreeFileSystem::Holding(files);
 }
 
 std::vector<uint8_t> MakePatch(MemoryTreeFileSystem oldTree, MemoryTreeFileSystem newTree, const MakeOptions& options = {}) {
@@ -198,17 +191,33 @@ TEST_F(TreeApply, WrongBaseVersionChangesNothing) {
 }
 
 TEST_F(TreeApply, FailedMovesAreRolledBack) {
-    // The commit renames: 2 per patched file, 1 per added, 1 per deleted = 6.
-    for (int failAt = 1; failAt <= 6; ++failAt) {
-        MemoryTreeFileSystem tree = Tree(oldFiles_);
-        tree.failRenameOnly = failAt;
-        Recorder recorder;
-        EXPECT_EQ(ApplyPatchToTree(patch_.data(), patch_.size(), tree, recorder), PATCHLIB_ERR_IO) << failAt;
-        ExpectSameTree(tree, Tree(oldFiles_));
-        EXPECT_EQ(recorder.Ids().back(), PATCHLIB_MSG_ERROR_TEXT);
+    // The moves: the journal's two versions, then a.txt and bin/app.exe replaced in one
+    // step each, the added file, the deleted one. A refused replacement falls back to
+    // two renames, so it alone does not fail; when the files cannot be replaced at
+    // all, each of those renames is a move that fails.
+    struct Case {
+        std::set<std::string> replaceRefused;
+        std::vector<uint32_t> results;  // when move 1, 2, ... fails
+    };
+    const std::vector<Case> cases = {
+        {{}, {PATCHLIB_ERR_IO, PATCHLIB_ERR_IO, PATCHLIB_OK, PATCHLIB_OK, PATCHLIB_ERR_IO, PATCHLIB_ERR_IO}},
+        {{"a.txt", "bin/app.exe"}, std::vector<uint32_t>(8, PATCHLIB_ERR_IO)},
+    };
+    for (const Case& c : cases) {
+        for (size_t failAt = 1; failAt <= c.results.size(); ++failAt) {
+            MemoryTreeFileSystem tree = Tree(oldFiles_);
+            tree.replaceRefused = c.replaceRefused;
+            tree.failRenameOnly = static_cast<int>(failAt);
+            Recorder recorder;
+            const uint32_t result = ApplyPatchToTree(patch_.data(), patch_.size(), tree, recorder);
+            EXPECT_EQ(result, c.results[failAt - 1]) << failAt;
+            ExpectSameTree(tree, Tree(result == PATCHLIB_OK ? newFiles_ : oldFiles_));
+            if (result != PATCHLIB_OK) EXPECT_EQ(recorder.Ids().back(), PATCHLIB_MSG_ERROR_TEXT);
+        }
     }
 
-    // When putting back fails as well, no old content is lost: it stays at its backup name.
+    // When putting back fails as well, no old content is lost: it stays at its backup
+    // name, and the next application finishes the patch.
     MemoryTreeFileSystem tree = Tree(oldFiles_);
     tree.failRenameFrom = 4;
     Recorder recorder;
@@ -218,6 +227,9 @@ TEST_F(TreeApply, FailedMovesAreRolledBack) {
         for (const auto& f : tree.files) found = found || f.second == old.second;
         EXPECT_TRUE(found) << old.first;
     }
+    tree.failRenameFrom = 0;
+    EXPECT_EQ(ApplyPatchToTree(patch_.data(), patch_.size(), tree, recorder), PATCHLIB_OK);
+    ExpectSameTree(tree, Tree(newFiles_));
 }
 
 TEST_F(TreeApply, WriteFailureChangesNothing) {

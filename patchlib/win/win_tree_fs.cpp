@@ -128,18 +128,77 @@ bool WinTreeFileSystem::Rename(const std::string& from, const std::string& to) {
            MoveFileExW(fullFrom.c_str(), fullTo.c_str(), MOVEFILE_WRITE_THROUGH) != 0;
 }
 
+bool WinTreeFileSystem::Replace(const std::string& from, const std::string& to) {
+    std::wstring fullFrom, fullTo;
+    if (!Full(from, &fullFrom) || !Full(to, &fullTo)) return false;
+    const DWORD flags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
+    if (MoveFileExW(fullFrom.c_str(), fullTo.c_str(), flags)) return true;
+    // Windows will not replace a read-only file; a read-only old file is replaced
+    // like any other, and keeps its attribute when even that fails.
+    const DWORD attributes = GetFileAttributesW(fullTo.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_READONLY) ||
+        (attributes & FILE_ATTRIBUTE_DIRECTORY) ||
+        !SetFileAttributesW(fullTo.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY)) {
+        return false;
+    }
+    if (MoveFileExW(fullFrom.c_str(), fullTo.c_str(), flags)) return true;
+    SetFileAttributesW(fullTo.c_str(), attributes);
+    return false;
+}
+
+bool WinTreeFileSystem::Preserve(const std::string& from, const std::string& to) {
+    std::wstring fullFrom, fullTo;
+    if (!Full(from, &fullFrom) || !Full(to, &fullTo)) return false;
+    {
+        // A file held open without delete sharing can be neither replaced nor moved,
+        // and a second name of it could not be removed again while it is held.
+        UniqueHandle movable(CreateFileW(fullFrom.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!movable) return false;
+    }
+    if (CreateHardLinkW(fullTo.c_str(), fullFrom.c_str(), nullptr)) return true;
+    // No hard links here (FAT, some network shares): a copy, on disk before it counts.
+    if (!CopyFileW(fullFrom.c_str(), fullTo.c_str(), TRUE)) return false;
+    // The copy takes the old file's attributes; a read-only one is opened for the
+    // flush without it for a moment.
+    const DWORD attributes = GetFileAttributesW(fullTo.c_str());
+    const bool readOnly = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
+    if (readOnly) SetFileAttributesW(fullTo.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+    bool flushed;
+    {
+        UniqueHandle copy(CreateFileW(fullTo.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                                      nullptr));
+        flushed = copy && FlushFileBuffers(copy.get());
+    }
+    if (readOnly) SetFileAttributesW(fullTo.c_str(), attributes);
+    if (!flushed) RemoveFile(to);
+    return flushed;
+}
+
 bool WinTreeFileSystem::RemoveFile(const std::string& path) {
     std::wstring full;
     if (!Full(path, &full)) return false;
     if (DeleteFileW(full.c_str())) return true;
-    // A read-only old file (moved to its backup name) must still go.
+    // A read-only file must still go (the backup of a read-only old file). Its
+    // attribute is cleared only for the removal: a backup that is a hard link shares
+    // it with the old file, which keeps it when the commit is undone.
     const DWORD attributes = GetFileAttributesW(full.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) &&
-        !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        SetFileAttributesW(full.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
-        if (DeleteFileW(full.c_str())) return true;
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_READONLY) ||
+        (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        return false;
     }
-    return false;
+    UniqueHandle file(CreateFileW(full.c_str(), DELETE | FILE_WRITE_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    FILE_BASIC_INFO basic{};  // times of 0 stay as they are
+    basic.FileAttributes = attributes & ~FILE_ATTRIBUTE_READONLY;
+    if (!basic.FileAttributes) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    if (!file || !SetFileInformationByHandle(file.get(), FileBasicInfo, &basic, sizeof basic)) return false;
+    FILE_DISPOSITION_INFO disposition{TRUE};
+    const bool removed = SetFileInformationByHandle(file.get(), FileDispositionInfo, &disposition, sizeof disposition);
+    basic.FileAttributes = attributes;
+    SetFileInformationByHandle(file.get(), FileBasicInfo, &basic, sizeof basic);
+    return removed;
 }
 
 bool WinTreeFileSystem::MakeDirectory(const std::string& path) {

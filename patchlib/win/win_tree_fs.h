@@ -15,6 +15,8 @@ public:
     bool ReadPieces(const std::string& path, const std::function<bool(const uint8_t*, size_t)>& sink) override;
     bool WriteNewFile(const std::string& path, const uint8_t* data, size_t size) override;
     bool Rename(const std::string& from, const std::string& to) override;
+    bool Replace(const std::string& from, const std::string& to) override;
+    bool Preserve(const std::string& from, const std::string& to) override;
     bool RemoveFile(const std::string& path) override;
     bool MakeDirectory(const std::string& path) override;
     bool RemoveEmptyDirectory(const std::string& path) override;
