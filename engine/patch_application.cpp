@@ -69,6 +69,17 @@ bool ApplyPatchFile(PatchApplyJob& job) {
 
 }  // namespace
 
+uint32_t SettleInterruptedPatch(EngineContext& engine, const std::string& directory) {
+    if (!engine.applyEntry) return PATCHLIB_ERR_COMMAND_LINE;
+    std::string target = directory;
+    while (target.size() > 1 && (target.back() == '\\' || target.back() == '/')) target.pop_back();
+    const std::string commandLine = "\"" + target + "\"";
+    callbackEngine = &engine;
+    const uint32_t code = engine.applyEntry(commandLine.c_str(), PatchCallback, 1);
+    callbackEngine = nullptr;
+    return code;
+}
+
 PatchApplications::PatchApplications() : jobs_(ApplyPatchFile) {}
 
 bool PatchApplications::Start(EngineContext& engine, const std::string& patchFile, const std::string& targetDirectory,

@@ -56,3 +56,9 @@ public:
 private:
     SerialJobs<PatchApplyJob> jobs_;
 };
+
+// Settles a patch application that a killed process left half done in directory (the
+// library finishes or undoes it as its record says) and applies nothing. Runs on the
+// caller's thread; the library's messages go to the context's log. The library's code:
+// 0 when nothing was left or it is settled.
+uint32_t SettleInterruptedPatch(EngineContext& engine, const std::string& directory);

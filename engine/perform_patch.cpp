@@ -272,12 +272,24 @@ void PerformPatch(PatchRun& run, const UpdateImage& image) {
     SetProgressTitle(MessageText(IDS_TITLE_PATCHES).c_str());
     engine.errorReport.Clear();
 
+    // A patch that a killed run left half applied is settled first, whatever this run
+    // does: its client may have started again since and asks for no patch at all.
+    bool settled = true;
+    if (engine.applyEntry) {
+        const uint32_t code = SettleInterruptedPatch(engine, run.appDirectory);
+        settled = code == PATCHLIB_OK;
+        if (!settled) {
+            ReportFailure(engine, FormatText("A patch application that was interrupted in %s could not be settled (code "
+                                             "%u).",
+                                             run.appDirectory.c_str(), static_cast<unsigned>(code)));
+        }
+    }
     const PatchPhase patches = RunPatchPhase(run, image, progress);
     if (patches == PatchPhase::kCancelled) {
         run.failed = true;
         return;
     }
-    bool newRelease = patches == PatchPhase::kNotNeeded || patches == PatchPhase::kApplied;
+    bool newRelease = settled && (patches == PatchPhase::kNotNeeded || patches == PatchPhase::kApplied);
     std::vector<ImageFileEntry> installed;
     if (newRelease || patches == PatchPhase::kRefused) {
         bool complete = false;

@@ -28,7 +28,13 @@ bool ParsePatchCommandLine(const char* text, PatchCommand* command) {
 
     if (*p == '"') {
         std::string directory, patchFile;
-        if (!Quoted(&p, &directory) || !IsBlank(*p)) return false;
+        if (!Quoted(&p, &directory)) return false;
+        if (p == end) {
+            command->directory = directory;
+            command->patchFile.clear();
+            return true;
+        }
+        if (!IsBlank(*p)) return false;
         while (IsBlank(*p)) ++p;
         if (!Quoted(&p, &patchFile) || p != end) return false;
         command->directory = directory;

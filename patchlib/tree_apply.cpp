@@ -390,3 +390,16 @@ uint32_t ApplyPatchToTree(const uint8_t* patch, size_t size, TreeFileSystem& tre
         return PATCHLIB_ERR_NO_MEMORY;
     }
 }
+
+uint32_t SettleTree(TreeFileSystem& tree, PatchMessages& messages) {
+    try {
+        if (tree.Stat("", nullptr) != TreeFileSystem::Kind::kDirectory) {
+            return Refuse(messages, PATCHLIB_ERR_TARGET_DIR, "The target directory does not exist.");
+        }
+        std::string reason;
+        if (const uint32_t code = SettleInterruptedApplication(tree, &reason)) return Refuse(messages, code, reason);
+        return PATCHLIB_OK;
+    } catch (const std::bad_alloc&) {
+        return PATCHLIB_ERR_NO_MEMORY;
+    }
+}

@@ -40,3 +40,7 @@ protected:
 
 // Returns one of the PATCHLIB_ codes. Never throws.
 uint32_t ApplyPatchToTree(const uint8_t* patch, size_t size, TreeFileSystem& tree, PatchMessages& messages);
+
+// Only settles an application that was interrupted in the tree (finished or undone as its
+// journal says), and applies nothing: PATCHLIB_OK when there was none or it is settled.
+uint32_t SettleTree(TreeFileSystem& tree, PatchMessages& messages);

@@ -217,7 +217,7 @@ TEST(PatchNames, Utf8CaseAndDevices) {
     }
 }
 
-TEST(PatchCommandLine, AcceptsTheTwoFormsOnly) {
+TEST(PatchCommandLine, AcceptsTheThreeFormsOnly) {
     PatchCommand command;
     ASSERT_TRUE(ParsePatchCommandLine("\"C:\\App\" \"C:\\App/p.rtp\"", &command));
     EXPECT_EQ(command.directory, "C:\\App");
@@ -230,8 +230,12 @@ TEST(PatchCommandLine, AcceptsTheTwoFormsOnly) {
     EXPECT_EQ(command.patchFile, "install.rtp");
     ASSERT_TRUE(ParsePatchCommandLine(" sub\\install.rtp ", &command));
     EXPECT_EQ(command.patchFile, "sub\\install.rtp");
+    // A directory alone: settle it, apply nothing.
+    ASSERT_TRUE(ParsePatchCommandLine(" \"C:\\My App\" ", &command));
+    EXPECT_EQ(command.directory, "C:\\My App");
+    EXPECT_EQ(command.patchFile, "");
 
-    for (const char* bad : {"", "   ", "\"C:\\App\"", "\"C:\\App\" \"p.rtp\" extra", "\"C:\\App\"\"p.rtp\"",
+    for (const char* bad : {"", "   ", "\"C:\\App\" x", "\"\"", "\"C:\\App\" \"p.rtp\" extra", "\"C:\\App\"\"p.rtp\"",
                             "\"\" \"p.rtp\"", "\"C:\\App\" \"\"", "\"C:\\App \"p.rtp\"", "two words.rtp",
                             "in\"stall.rtp", "\"C:\\App\" p.rtp"}) {
         EXPECT_FALSE(ParsePatchCommandLine(bad, &command)) << bad;

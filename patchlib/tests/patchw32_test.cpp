@@ -177,7 +177,7 @@ TEST_F(Patchw32, DamagedPatchFilesGiveMessage14AndChangeNothing) {
     g_messages.clear();
     EXPECT_EQ(byName_(("\"" + dir + "\" \"" + dir + "\\none.rtp\"").c_str(), Callback, 1), PATCHLIB_ERR_PATCH_FILE);
     EXPECT_EQ(Ids(), std::vector<uint32_t>{PATCHLIB_MSG_INVALID_PATCH});
-    for (const char* bad : {"", "\"C:\\App\"", "\"C:\\App\" \"p.rtp\" \"x\"", "two words.rtp"}) {
+    for (const char* bad : {"", "\"C:\\App\" x", "\"C:\\App\" \"p.rtp\" \"x\"", "two words.rtp"}) {
         g_messages.clear();
         EXPECT_EQ(byName_(bad, Callback, 1), PATCHLIB_ERR_COMMAND_LINE) << bad;
         EXPECT_EQ(Ids(), std::vector<uint32_t>{PATCHLIB_MSG_INVALID_PATCH});
@@ -256,7 +256,16 @@ TEST_F(Patchw32, AnInterruptedApplicationIsFinishedAndADamagedJournalRefuses) {
     EXPECT_NE(g_messages.back().text.find(".hvpatch-journal"), std::string::npos);
     EXPECT_TRUE(Snapshot(dir) == killed);
 
+    // The directory alone settles it without a patch (the engine, before a run): the
+    // journal's two steps are done, the rest of the tree is as it was, nothing is left.
     ASSERT_TRUE(WriteBytes(dir + "\\.hvpatch-journal", WriteJournal(journal)));
+    EXPECT_EQ(byName_(("\"" + dir + "\"").c_str(), Callback, 1), PATCHLIB_OK);
+    Tree settled = WithPatch(old_);
+    settled["app.exe"] = next;
+    settled.erase("lib/old.dll");
+    EXPECT_TRUE(Snapshot(dir) == settled);
+    EXPECT_EQ(byName_(("\"" + dir + "\"").c_str(), Callback, 1), PATCHLIB_OK) << "nothing left to settle";
+    EXPECT_EQ(byName_(("\"" + dir + "\\missing\"").c_str(), Callback, 1), PATCHLIB_ERR_TARGET_DIR);
     EXPECT_EQ(byName_(EngineCommand(dir).c_str(), Callback, 1), PATCHLIB_OK);
     EXPECT_TRUE(Snapshot(dir) == WithPatch(new_));
 }

@@ -75,6 +75,11 @@ uint32_t Apply(const char* commandLine, CallbackMessages& messages) {
         messages.Send(PATCHLIB_MSG_INVALID_PATCH, nullptr);
         return PATCHLIB_ERR_COMMAND_LINE;
     }
+    if (patchFile.empty()) {
+        if (directory.empty()) return PATCHLIB_ERR_TARGET_DIR;
+        WinTreeFileSystem tree(directory);
+        return SettleTree(tree, messages);
+    }
     std::vector<uint8_t> patch;
     if (!ReadWholeFile(patchFile, kMaxPatchFile, &patch)) {
         messages.Send(PATCHLIB_MSG_INVALID_PATCH, nullptr);
