@@ -18,7 +18,6 @@
 #include "common/image_time_win.h"
 #include "common/message_texts.h"
 #include "common/resource_ids.h"
-#include "common/win_handles.h"
 #include "engine/engine_context.h"
 #include "engine/patch_path_search.h"
 #include "engine/patch_run_state.h"
@@ -253,9 +252,8 @@ bool InstallationMatchesImage(PatchRun& run, const UpdateImage& image) {
     }
     for (const std::string& listed : image.deleteFiles) {
         const std::string path = ResolveLocalPath(listed, run.appDirectory);
-        UniqueHandle file(
-            CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-        if (!file) continue;
+        // There at all counts, also when another program holds it.
+        if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) continue;
         ReportFailure(engine, FormatText("After the update, file %s is still there; the update image deletes it.",
                                          path.c_str()));
         matches = false;

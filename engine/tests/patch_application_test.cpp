@@ -10,6 +10,7 @@
 
 #include "engine/context_registry.h"
 #include "engine/engine_context.h"
+#include "engine/patch_run_state.h"
 #include "tests/helpers/test_support.h"
 
 using namespace testing_support;
@@ -220,3 +221,37 @@ TEST(PatchDecisionWithoutLibrary, NoPathIsSearched) {
     ASSERT_NE(nullptr, engine.applyEntry);
     EXPECT_EQ(1, engine.IsPatchNeeded(1, 2));
 }
+
+namespace {
+
+// A version change that needs a patch, without the patch library: nothing can be done,
+// and that is no success (the run itself, in-process, without a site).
+TEST_F(PatchApplicationTest, AVersionChangeWithoutThePatchLibraryIsAFailure) {
+    EngineContext& engine = Engine("nolibrary");
+    engine.applyEntry = nullptr;
+    PatchRun run;
+    run.engine = &engine;
+    run.request.fromVersion = 1;
+    run.request.toVersion = 3;
+    run.appDirectory = work_.File("nolibrary-app");
+    CreateDirectoryA(run.appDirectory.c_str(), nullptr);
+    UpdateImage image;
+    ImagePatchStep step;
+    step.fromVersion = 1;
+    step.toVersion = 3;
+    step.remotePath = "patches/p13.rtp";
+    image.patchSteps.push_back(step);
+    PerformPatch(run, image);
+    EXPECT_TRUE(run.failed);
+    EXPECT_EQ(std::vector<std::string>{"The patch library is not loaded: version 1 cannot be patched to version 3."},
+              engine.errorReport.Texts());
+
+    // An image without patches brings its release through its mandatory files alone.
+    engine.errorReport.Clear();
+    image.patchSteps.clear();
+    run.failed = true;
+    PerformPatch(run, image);
+    EXPECT_FALSE(run.failed);
+}
+
+}  // namespace
