@@ -192,10 +192,15 @@ TEST_F(BrannockTest, ASiteThatKeepsReportingNewEngineFilesEndsAtTheBound) {
                                                                            httpcontrol::RootDir() + "notes.txt",
                                                                            "00FFFFFFFF"))));
     InstallRecorder seen;
+    uirobot::WindowFilter servers;
+    servers.captionPrefix = "Error";
+    uirobot::BoxWatcher boxes(servers);
     EXPECT_EQ(BRANNOCK_DOWNLOAD_FAILED, RunBrannock());
     EXPECT_FALSE(seen.sawDialog);
     EXPECT_EQ(static_cast<size_t>(kMaxHandOvers + 1), GetsOf("/notes.txt").size());
-    EXPECT_TRUE(FileExists(Setup("halvorin-notes.txt")));
+    // A download that is not the file the image describes is never handed over.
+    EXPECT_FALSE(FileExists(Setup("halvorin-notes.txt")));
+    EXPECT_TRUE(boxes.WaitForCount(kMaxHandOvers + 1, 10000));
     EXPECT_TRUE(GetsOf("/install.rt_").empty());
 }
 

@@ -50,6 +50,12 @@ protected:
     }
 
     std::string Download(const std::string& name) { return app_.File("download") + "/" + name; }
+
+    // A FILE line of a program whose file Id is not the one of its content.
+    static std::string WrongContent() {
+        std::string line = FileLine("setup.exe", "wrong\\setup.exe", "[exec]");
+        return line.replace(line.rfind(' ') + 3, 8, "00000000");
+    }
 };
 
 TEST_F(ModulesTest, DownloadModule) {
@@ -59,7 +65,8 @@ TEST_F(ModulesTest, DownloadModule) {
         "modules", "[Modules]\r\nMODULE Synced\r\n" + FileLine("app.cfg", "synced.cfg", "[exec]") +
                        "MODULE Pair two files\r\n" + FileLine("gone.exe", "pair\\gone.exe", "[exec]") +
                        FileLine("setup.exe", "pair\\setup.exe", "[exec]") + "MODULE Good\r\n" +
-                       FileLine("new.bin", "good\\new.bin", "none") + "MODULE Slow\r\n" +
+                       FileLine("new.bin", "good\\new.bin", "none") + "MODULE Wrong\r\n" + WrongContent() +
+                       "MODULE Slow\r\n" +
                        FileLine("first.bin", "slow\\first.bin", "none") + FileLine("slow.bin", "slow\\slow.bin", "none") +
                        FileLine("new.bin", "slow\\after.bin", "none"));
     ASSERT_TRUE(engine);
@@ -94,6 +101,12 @@ TEST_F(ModulesTest, DownloadModule) {
     // A module that works after one that did not.
     EXPECT_EQ(-1, Module(engine.Get(), "Good", 0));
     EXPECT_TRUE(ReadWholeFile(app_.File("good\\new.bin")) == ReadWholeFile(httpcontrol::RootDir() + "plain\\new.bin"));
+
+    // Content that is not the image's is neither installed nor started.
+    EXPECT_EQ(0, Module(engine.Get(), "Wrong", 0));
+    EXPECT_FALSE(FileExists(app_.File("wrong\\setup.exe")));
+    EXPECT_FALSE(FileExists(app_.File("wrong\\runs.log")));
+    EXPECT_TRUE(boxes.WaitForCount(2, 5000)) << "the wrong content";
 
     // Cancel: the rest is skipped, what was started is installed.
     std::thread user([server] { EXPECT_TRUE(CancelWhenShown(server, "Downloading file: slow.bin")); });
