@@ -109,9 +109,9 @@ std::string RunningServers() {
     return text;
 }
 
-int EndLeftoverServers(DWORD graceMs) {
+int EndProcessesNamed(const char* exeName, DWORD graceMs) {
     std::vector<UniqueHandle> running;
-    for (DWORD id : ProcessIds("halvorin.exe")) {
+    for (DWORD id : ProcessIds(exeName)) {
         running.emplace_back(OpenProcess(SYNCHRONIZE, FALSE, id));
     }
     const DWORD start = GetTickCount();
@@ -121,9 +121,14 @@ int EndLeftoverServers(DWORD graceMs) {
         WaitForSingleObject(process.get(), spent < graceMs ? graceMs - spent : 0);
     }
     int terminated = 0;
-    for (DWORD id : ProcessIds("halvorin.exe")) {
+    for (DWORD id : ProcessIds(exeName)) {
         if (Terminate(id)) ++terminated;
     }
+    return terminated;
+}
+
+int EndLeftoverServers(DWORD graceMs) {
+    const int terminated = EndProcessesNamed("halvorin.exe", graceMs);
     if (terminated > 0) ResetClassTableUnderWine();
     return terminated;
 }

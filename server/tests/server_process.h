@@ -55,6 +55,12 @@ std::string RunningServers();
 // which the class table (Wine's rpcss.exe, started again on demand) is reset too.
 int EndLeftoverServers(DWORD graceMs = 15000);
 
+// Gives every running process of that program name up to graceMs to end by itself, then
+// terminates the rest; how many had to be terminated. Under Wine a program that a killed
+// process had just started (the expand tool of a killed engine) may never end by itself,
+// and would keep the test's output open.
+int EndProcessesNamed(const char* exeName, DWORD graceMs);
+
 // After a server was killed: under Wine, forgets its class registration, which Windows
 // drops by itself when the process ends.
 void ResetClassTableUnderWine();
