@@ -4,6 +4,7 @@
 
 #include "common/message_texts.h"
 #include "common/resource_ids.h"
+#include "engine/engine_context.h"
 #include "engine/image_parser.h"
 #include "transfer/http_get.h"
 #include "transfer/transfer_failure.h"
@@ -118,4 +119,10 @@ bool FetchImage(UpdateImage& image, const std::string& referer, Failure* failure
     }
     image = std::move(parsed);
     return true;
+}
+
+ImageResult EngineContext::CurrentImage(const std::string& referer) {
+    ImageResult current = GetImage(imageHolder, url, imagePath, referer, userName, userPassword);
+    if (!current.fetched) Report(current.failure);
+    return current;
 }

@@ -9,12 +9,6 @@
 #include "engine/patch_path_search.h"
 #include "files/system_paths.h"
 
-ImageResult EngineContext::CurrentImage(const std::string& referer) {
-    ImageResult current = GetImage(imageHolder, url, imagePath, referer, userName, userPassword);
-    if (!current.fetched) Report(current.failure);
-    return current;
-}
-
 int EngineContext::IsPatchNeeded(int32_t fromV, int32_t toV) {
     errorReport.Clear();
     WriteLog("\r\n----IsPatchNeeded:");

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,40 @@ std::string WaitForFile(const std::string& path, DWORD timeoutMs = 90000) {
         Sleep(100);
     }
     return std::string();
+}
+
+// Files below a directory: path relative to it (backslashes) and content.
+using FileTree = std::map<std::string, std::string>;
+
+inline void ReadTree(const std::string& root, FileTree* tree, const std::string& relative = std::string()) {
+    WIN32_FIND_DATAA found;
+    const std::string here = relative.empty() ? root : root + "\\" + relative;
+    HANDLE find = FindFirstFileA((here + "\\*").c_str(), &found);
+    if (find == INVALID_HANDLE_VALUE) return;
+    do {
+        const std::string name = found.cFileName;
+        if (name == "." || name == "..") continue;
+        const std::string child = relative.empty() ? name : relative + "\\" + name;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            ReadTree(root, tree, child);
+        } else {
+            (*tree)[child] = ReadWholeFile(root + "\\" + child);
+        }
+    } while (FindNextFileA(find, &found));
+    FindClose(find);
+}
+
+// Writes the files, with the directories they need, below root.
+inline bool WriteTree(const std::string& root, const FileTree& tree) {
+    CreateDirectoryA(root.c_str(), nullptr);
+    for (const auto& file : tree) {
+        const std::string path = root + "\\" + file.first;
+        for (size_t at = path.find('\\', root.size() + 1); at != std::string::npos; at = path.find('\\', at + 1)) {
+            CreateDirectoryA(path.substr(0, at).c_str(), nullptr);
+        }
+        if (!WriteWholeFile(path, file.second)) return false;
+    }
+    return true;
 }
 
 // The files of a release of the sample application: app.exe and lib\core.dll, which

@@ -11,7 +11,6 @@
 #include <windows.h>
 
 #include <cstdio>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -21,7 +20,7 @@
 namespace {
 
 using namespace engine_site;
-using Tree = std::map<std::string, std::string>;  // relative path (backslashes) to content
+using Tree = FileTree;
 
 // The releases' own files; the update adds the mandatory files of the site to release 3
 // and deletes old.txt.
@@ -41,39 +40,9 @@ Tree Release(int version) {
 const std::pair<const char*, const char*> kMandatory[] = {
     {"new.bin", "data\\new.bin"}, {"first.bin", "first.bin"}, {"slow.bin", "data\\slow.bin"}};
 
-bool WriteTree(const std::string& root, const Tree& tree) {
-    CreateDirectoryA(root.c_str(), nullptr);
-    for (const auto& file : tree) {
-        const std::string path = root + "\\" + file.first;
-        for (size_t at = path.find('\\', root.size() + 1); at != std::string::npos; at = path.find('\\', at + 1)) {
-            CreateDirectoryA(path.substr(0, at).c_str(), nullptr);
-        }
-        if (!WriteWholeFile(path, file.second)) return false;
-    }
-    return true;
-}
-
-void ReadTree(const std::string& root, const std::string& relative, Tree* tree) {
-    WIN32_FIND_DATAA found;
-    const std::string here = relative.empty() ? root : root + "\\" + relative;
-    HANDLE find = FindFirstFileA((here + "\\*").c_str(), &found);
-    if (find == INVALID_HANDLE_VALUE) return;
-    do {
-        const std::string name = found.cFileName;
-        if (name == "." || name == "..") continue;
-        const std::string child = relative.empty() ? name : relative + "\\" + name;
-        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            ReadTree(root, child, tree);
-        } else {
-            (*tree)[child] = ReadWholeFile(root + "\\" + child);
-        }
-    } while (FindNextFileA(find, &found));
-    FindClose(find);
-}
-
 void RemoveTree(const std::string& root) {
     Tree files;
-    ReadTree(root, "", &files);
+    ReadTree(root, &files);
     for (const auto& file : files) DeleteFileA((root + "\\" + file.first).c_str());
     // Directories, deepest first (a directory's name sorts before its contents').
     std::vector<std::string> directories;
@@ -193,7 +162,7 @@ protected:
     // printed; working files are left out and counted in *working.
     int TornFiles(const std::string& label, int* working) {
         Tree tree;
-        ReadTree(Installation(), "", &tree);
+        ReadTree(Installation(), &tree);
         int torn = 0;
         *working = 0;
         if (!tree.count("app.exe")) {
@@ -275,7 +244,7 @@ TEST_F(KillTest, AKilledUpdateEndsOnTheNewReleaseAfterOneMoreRun) {
                                           version ? version : 1, 3));
         const std::string relaunched = WaitForFile(record);
         Tree tree;
-        ReadTree(Installation(), "", &tree);
+        ReadTree(Installation(), &tree);
         const bool ok = relaunched.substr(0, relaunched.find('\n')) == Relaunch(record) + " /ok" && tree == newest_;
         if (ok) {
             ++finished;

@@ -198,44 +198,19 @@ TEST_F(PatchRunTest, CancelDuringThePatchAndTheMandatoryPhase) {
 class PublishedSite : public PatchRunTest {
 protected:
     static void SetUpTestSuite() { ASSERT_EQ(0, RunProcess("\"" + ProgramDirectory() + "halvorin.exe\" -regserver")); }
-
-    // Files below directory, as relative paths with their content.
-    static void ReadTree(const std::string& directory, const std::string& relative,
-                         std::vector<std::pair<std::string, std::string>>* files) {
-        WIN32_FIND_DATAA found;
-        const std::string here = directory + (relative.empty() ? "" : "\\" + relative);
-        HANDLE find = FindFirstFileA((here + "\\*").c_str(), &found);
-        if (find == INVALID_HANDLE_VALUE) return;
-        do {
-            const std::string name = found.cFileName;
-            if (name == "." || name == "..") continue;
-            const std::string child = relative.empty() ? name : relative + "\\" + name;
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                ReadTree(directory, child, files);
-            } else {
-                files->push_back({child, ReadWholeFile(directory + "\\" + child)});
-            }
-        } while (FindNextFileA(find, &found));
-        FindClose(find);
-        std::sort(files->begin(), files->end());
-    }
 };
 
 TEST_F(PublishedSite, EachOlderReleaseBecomesTheNewest) {
     const std::string releases = httpcontrol::WineDirectory(httpcontrol::EnvText("HALVORIN_RELEASES"));
     ASSERT_FALSE(releases.empty()) << "run through with_published_site.sh";
-    std::vector<std::pair<std::string, std::string>> newest;
-    ReadTree(releases + "v3", "", &newest);
+    FileTree newest;
+    ReadTree(releases + "v3", &newest);
     for (int version = 1; version <= 2; ++version) {
         SCOPED_TRACE("release " + std::to_string(version));
         ScratchDirectory installed("published");
-        std::vector<std::pair<std::string, std::string>> files;
-        ReadTree(releases + "v" + std::to_string(version), "", &files);
-        for (const auto& file : files) {
-            const size_t slash = file.first.rfind('\\');
-            if (slash != std::string::npos) CreateDirectoryA(installed.File(file.first.substr(0, slash)).c_str(), nullptr);
-            ASSERT_TRUE(WriteWholeFile(installed.File(file.first), file.second));
-        }
+        FileTree files;
+        ReadTree(releases + "v" + std::to_string(version), &files);
+        ASSERT_TRUE(WriteTree(installed.path(), files));
         ComPtr<IHalvorin> engine = EngineOn("published" + std::to_string(version), "/image.txt", installed.path());
         ASSERT_TRUE(engine);
         const std::string record = app_.File("published.txt");
@@ -245,7 +220,7 @@ TEST_F(PublishedSite, EachOlderReleaseBecomesTheNewest) {
         EXPECT_EQ(Relaunch(record) + " /ok\n", relaunched.substr(0, relaunched.find('\n') + 1))
             << ReadWholeFile(Log("published" + std::to_string(version)));
         files.clear();
-        ReadTree(installed.path(), "", &files);
+        ReadTree(installed.path(), &files);
         EXPECT_TRUE(files == newest) << files.size() << " files against " << newest.size();
         EXPECT_NE(std::string::npos, ReadWholeFile(Log("published" + std::to_string(version))).find("code=0."))
             << "a patch was applied";
