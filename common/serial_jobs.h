@@ -3,8 +3,8 @@
 // that waits, so the jobs run in the order in which they were started whichever thread
 // gets to run first. The run lock is held for a whole job; the queue has a lock of its
 // own, held only for a moment, so that a job can be queued while another one runs (a
-// download goes on while the file before it is expanded). Counts what is pending and what
-// failed, and lets a caller wait until nothing is pending.
+// download goes on while the file before it is expanded). Counts what is pending and lets
+// a caller wait until nothing is pending; each job keeps its own outcome.
 #pragma once
 #include <windows.h>
 #include <process.h>
@@ -19,7 +19,7 @@
 template <typename Job>
 class SerialJobs {
 public:
-    // The work on one job; false counts as a failure.
+    // The work on one job; it records its outcome in the job's own result slot.
     using Work = bool (*)(Job& job);
 
     explicit SerialJobs(Work work) : work_(work), idle_(CreateEventA(nullptr, TRUE, TRUE, nullptr)) {}
@@ -54,12 +54,6 @@ public:
     // Returns when every job started so far has finished.
     void WaitUntilDone() { WaitForSingleObject(idle_.get(), INFINITE); }
 
-    // Jobs that failed since the last call.
-    unsigned TakeFailures() {
-        ScopedLock guard(queueLock_);
-        return std::exchange(failures_, 0u);
-    }
-
 private:
     static unsigned __stdcall ThreadMain(void* self) {
         static_cast<SerialJobs*>(self)->RunNext();
@@ -76,10 +70,9 @@ private:
             job = std::move(waiting_.front());
             waiting_.pop_front();
         }
-        const bool done = work_(*job);
+        work_(*job);
         job.reset();
         ScopedLock guard(queueLock_);
-        if (!done) ++failures_;
         Finished();
     }
 
@@ -93,6 +86,5 @@ private:
     CriticalSection queueLock_;  // guards the members below; never held while a job runs
     std::deque<std::unique_ptr<Job>> waiting_;
     int pending_ = 0;
-    unsigned failures_ = 0;
     UniqueHandle idle_;  // set while nothing is pending
 };
