@@ -106,7 +106,13 @@ public:
 
 private:
     void Note(ImageNoteKind kind, size_t offset, const std::string& text, const char* section = "") {
-        if (listener_) listener_->OnNote(ImageNote{kind, offset, text, section});
+        if (listener_) listener_->OnNote(ImageNote{kind, offset, text, section, ImageEntryKind::kNone, std::string()});
+    }
+
+    // The line just read went into the image.
+    void Read(ImageEntryKind entry, const std::string& line, const std::string& module = std::string()) {
+        if (!listener_) return;
+        listener_->OnNote(ImageNote{ImageNoteKind::kEntryRead, cursor_.LineStart(), line, "", entry, module});
     }
 
     void ApplyBaseUrl(const std::string& header, size_t at) {
@@ -161,6 +167,7 @@ private:
                 ImageFileEntry entry;
                 if (!ReadFileEntry(line, entry)) return false;
                 image_.engineFiles.push_back(std::move(entry));
+                Read(ImageEntryKind::kEngineFile, line);
                 return true;
             }
             default: return false;
@@ -179,6 +186,7 @@ private:
         step.toVersion = ReadImageInt32(DropProtectionEscapes(fields_[1]));
         step.downloadSize = ReadImageUInt32(RestoreQuotedBlanks(fields_[3]));
         image_.patchSteps.push_back(std::move(step));
+        Read(ImageEntryKind::kPatchStep, line);
         return true;
     }
 
@@ -186,11 +194,13 @@ private:
         ImageFileEntry entry;
         if (ReadFileEntry(line, entry)) {
             image_.mandatoryFiles.push_back(std::move(entry));
+            Read(ImageEntryKind::kMandatoryFile, line);
             return true;
         }
         // The single field is already trimmed and unquoted; blanks inside it stay.
         if (MatchLinePattern("DELETE FILE $", line, fields_)) {
             image_.deleteFiles.push_back(fields_[0]);
+            Read(ImageEntryKind::kDeleteFile, line);
             return true;
         }
         return false;
@@ -217,6 +227,7 @@ private:
         module.name = image_.currentModuleName;
         module.description = image_.currentModuleDescription;
         module.files.push_back(std::move(entry));
+        Read(ImageEntryKind::kModuleFile, line, module.name);
         return true;
     }
 

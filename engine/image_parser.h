@@ -14,13 +14,19 @@ enum class ImageNoteKind {
     kDirectiveIgnored,  // a BASE URL / BASE AUTH header that does not fit its form (text: header)
     kHeaderAtEnd,       // a header whose line ends the text is not acted upon (text: header)
     kSectionAbandoned,  // a line that fits no form of its section (text: line, section: name)
+    kEntryRead,         // a line taken into the image (text: line, entry: which list, module: its module)
 };
+
+// The list of the image that a line read went to.
+enum class ImageEntryKind { kNone, kPatchStep, kMandatoryFile, kDeleteFile, kEngineFile, kModuleFile };
 
 struct ImageNote {
     ImageNoteKind kind;
     size_t offset;  // in the text: the '[' of a header or the start of a line
     std::string text;
     std::string section;
+    ImageEntryKind entry = ImageEntryKind::kNone;
+    std::string module;  // for kModuleFile: the module the file went to
 };
 
 class ImageParseListener {

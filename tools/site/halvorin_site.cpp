@@ -3,6 +3,7 @@
 // parses it, "fileid" prints the file Id and size of files to write into an image.
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -23,14 +24,21 @@ constexpr int kExitFailure = 2;
 
 const char kUsage[] =
     "usage:\n"
-    "  halvorin-site publish MANIFEST SITE_DIR\n"
-    "      Makes the update site that MANIFEST describes in SITE_DIR (replacing what is\n"
-    "      there): the image, the patches between releases, the compressed files.\n"
-    "  halvorin-site check SITE_DIR IMAGE\n"
-    "  halvorin-site check http[s]://HOST[:PORT] /IMAGE_PATH\n"
-    "      Checks that the site (a directory, or a web site fetched as the engine fetches\n"
-    "      it) holds every file the image IMAGE names, as the image describes it, and that\n"
-    "      its patches fit together; exits 1 when a problem is found.\n"
+    "  halvorin-site publish [--dry-run] [--force] MANIFEST SITE_DIR\n"
+    "      Makes the update site that MANIFEST describes in SITE_DIR: the image where its\n"
+    "      path says, and beside it the patches between releases and the compressed files.\n"
+    "      Writes only into an empty or missing folder or one that publish made (it\n"
+    "      replaces there only what it made before), never into or around the manifest's\n"
+    "      or a release's folder. --dry-run lists what it would write, make and remove;\n"
+    "      --force publishes into a folder that is not empty beside what it holds.\n"
+    "  halvorin-site check [--codepage N] SITE_DIR IMAGE\n"
+    "  halvorin-site check [--codepage N] http[s]://HOST[:PORT] /IMAGE_PATH\n"
+    "      Reads the image as the engine reads it and checks that the site (a folder, or a\n"
+    "      web site fetched as the engine fetches it) holds every file it names, as it\n"
+    "      describes it, and that its patches fit together; every warning of dump is a\n"
+    "      problem too. IMAGE is the image's path on the site (/myapp/image.txt) or, for a\n"
+    "      folder, a file. The image's names are read in code page N (default: the one\n"
+    "      the site's publish recorded, else 1252). Exits 1 when a problem is found.\n"
     "  halvorin-site dump IMAGE [--site S] [--user U] [--password P]\n"
     "      Parses the update image IMAGE as the engine does and prints the result as one\n"
     "      JSON object. The image starts with site S, user U and password P (empty by\n"
@@ -150,6 +158,50 @@ int FileIds(int argc, char** argv) {
     return allRead ? 0 : kExitFailure;
 }
 
+int Publish(int argc, char** argv) {
+    PublishOptions options;
+    std::vector<std::string> paths;
+    for (int i = 0; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--dry-run") {
+            options.dryRun = true;
+        } else if (arg == "--force") {
+            options.force = true;
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            return UsageError(("publish: unknown option " + arg).c_str());
+        } else {
+            paths.push_back(arg);
+        }
+    }
+    if (paths.size() != 2) return UsageError("publish takes MANIFEST SITE_DIR");
+    std::string error;
+    if (PublishSite(paths[0], paths[1], options, stderr, stdout, &error)) return 0;
+    fprintf(stderr, "halvorin-site: %s\n", error.c_str());
+    return kExitFailure;
+}
+
+int Check(int argc, char** argv) {
+    CheckOptions options;
+    std::vector<std::string> arguments;
+    for (int i = 0; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--codepage") {
+            char* end = nullptr;
+            options.codePage = i + 1 < argc ? static_cast<unsigned>(strtoul(argv[i + 1], &end, 10)) : 0;
+            if (options.codePage == 0 || *end != '\0') return UsageError("check: --codepage takes a code page number");
+            ++i;
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            return UsageError(("check: unknown option " + arg).c_str());
+        } else {
+            arguments.push_back(arg);
+        }
+    }
+    if (arguments.size() != 2) return UsageError("check takes SITE IMAGE");
+    const size_t problems = CheckSite(arguments[0], arguments[1], options, stdout);
+    if (problems == 0) printf("halvorin-site: %s: no problems\n", arguments[1].c_str());
+    return problems == 0 ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -160,19 +212,8 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (command == "dump") return Dump(argc - 2, argv + 2);
-    if (command == "publish") {
-        if (argc != 4) return UsageError("publish takes MANIFEST SITE_DIR");
-        std::string error;
-        if (PublishSite(argv[2], argv[3], stderr, &error)) return 0;
-        fprintf(stderr, "halvorin-site: %s\n", error.c_str());
-        return kExitFailure;
-    }
-    if (command == "check") {
-        if (argc != 4) return UsageError("check takes SITE_DIR IMAGE");
-        const size_t problems = CheckSite(argv[2], argv[3], stdout);
-        if (problems == 0) printf("halvorin-site: %s: no problems\n", argv[3]);
-        return problems == 0 ? 0 : 1;
-    }
+    if (command == "publish") return Publish(argc - 2, argv + 2);
+    if (command == "check") return Check(argc - 2, argv + 2);
     if (command == "fileid") return FileIds(argc - 2, argv + 2);
     return UsageError(("unknown command " + command).c_str());
 }

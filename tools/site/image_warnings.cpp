@@ -49,12 +49,18 @@ bool ImageWarnings::StartsLine(size_t offset) const {
 }
 
 void ImageWarnings::Add(size_t offset, const std::string& message) {
-    if (offset == ImageTextCursor::npos) {
-        messages_.push_back(message);
-    } else {
-        messages_.push_back("line " + std::to_string(LineOf(offset)) + ": " + message);
-    }
+    items_.push_back({offset == ImageTextCursor::npos ? 0 : LineOf(offset), message});
 }
+
+std::vector<std::string> ImageWarnings::Messages() const {
+    std::vector<std::string> messages;
+    for (const Item& item : items_) {
+        messages.push_back(item.line ? "line " + std::to_string(item.line) + ": " + item.message : item.message);
+    }
+    return messages;
+}
+
+size_t ImageWarnings::LineAt(size_t offset) const { return offset == ImageTextCursor::npos ? 0 : LineOf(offset); }
 
 void ImageWarnings::NoteDroppedLine(size_t offset) {
     Add(offset, "\"" + TrimImageText(text_.substr(offset)) + "\" is cut at the 65535-byte limit inside its line; the engine drops this line");
@@ -96,6 +102,8 @@ void ImageWarnings::OnNote(const ImageNote& note) {
             Add(note.offset, Bracketed(note.text) +
                                  " is on the last line of the image, so the engine ignores it; "
                                  "move it in front of a section");
+            break;
+        case ImageNoteKind::kEntryRead:
             break;
         case ImageNoteKind::kSectionAbandoned:
             Add(note.offset, "\"" + note.text + "\" fits no line form of section " + note.section +

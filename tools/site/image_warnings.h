@@ -21,7 +21,17 @@ public:
     // Adds a message for every file entry whose expected file Id can never match a file.
     void CheckFileIds(const UpdateImage& image);
 
-    const std::vector<std::string>& Messages() const { return messages_; }
+    // A warning, with the image's line it is about (0: the image as a whole).
+    struct Item {
+        size_t line;
+        std::string message;
+    };
+    const std::vector<Item>& Items() const { return items_; }
+    // "line N: message", or the message alone.
+    std::vector<std::string> Messages() const;
+
+    // The image's line (from 1) of an offset in its text.
+    size_t LineAt(size_t offset) const;
 
 private:
     size_t LineOf(size_t offset) const;
@@ -31,5 +41,5 @@ private:
 
     std::string text_;
     std::vector<size_t> lineEnds_;  // offsets of the last character of each line
-    std::vector<std::string> messages_;
+    std::vector<Item> items_;
 };

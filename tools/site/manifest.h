@@ -15,6 +15,11 @@
 //   engine out/patchw32.dll           engine's directory (default: the file's name)
 //   module Tools "Handy tools"        an optional module and its description, then its files:
 //   module-file tools/t.exe tools\t.exe [exec]   source, installed path, flags
+//   codepage 1252                     the ANSI code page of the clients, in which the image
+//                                     names the files (1252 when not given)
+//
+// Flags are "[exec]" and "[exec_always]", in any case and together, or "none". A UTF-8
+// byte-order mark at the start is passed over.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -37,14 +42,22 @@ struct ManifestModule {
     std::string name;
     std::string description;
     std::vector<ManifestFile> files;
+    size_t line = 0;
+};
+
+struct ManifestDirect {
+    int32_t version = 0;
+    size_t line = 0;
 };
 
 struct Manifest {
     std::string directory;  // the manifest's own directory; relative paths start there
     std::string site;
     std::string imagePath = "/image.txt";
+    unsigned codePage = 1252;
+    size_t codePageLine = 0;
     std::vector<ManifestRelease> releases;
-    std::vector<int32_t> directFrom;
+    std::vector<ManifestDirect> directFrom;
     std::vector<ManifestFile> mandatory;  // source: a path or pattern in the newest release
     std::vector<ManifestFile> engine;
     std::vector<ManifestModule> modules;
@@ -52,9 +65,15 @@ struct Manifest {
 
 // Reads the manifest text. False with *error as "LINE: problem" for the first problem:
 // an unknown directive, a missing or extra word, a version that is no number or not
-// higher than the one before, a module file before any module, no site or no release.
+// higher than the one before, a module file before any module, an unknown flag, a site
+// that is no host, no site or no release.
 bool ParseManifest(const std::string& text, Manifest* manifest, std::string* error);
 
 // '*' (any run of characters but '/'), '**' (any run at all) and '?' (one character but
-// '/') in pattern.
+// '/') in pattern. Takes time in proportion to the lengths of pattern and path multiplied,
+// never more, whatever the pattern.
 bool MatchPathPattern(const std::string& pattern, const std::string& path);
+
+// A site as the engine's url property takes it: a host name or IPv4 address, with an
+// optional ":port" and an optional "https://" (or "http://") in front.
+bool IsSiteText(const std::string& site);

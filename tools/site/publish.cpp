@@ -11,8 +11,10 @@
 #include "patchlib/patch_maker.h"
 #include "patchlib/patch_path.h"
 #include "tools/makepatch/tool_io.h"
+#include "tools/site/code_page.h"
 #include "tools/site/manifest.h"
 #include "tools/site/site_files.h"
+#include "tools/site/site_install.h"
 #include "tools/site/szdd.h"
 
 #ifdef _WIN32
@@ -34,13 +36,22 @@ std::string Backslashes(std::string path) {
     return path;
 }
 
-// An object path the site serves the file under: blanks and '%' escaped.
+// An object path the site serves the file under, in ASCII whatever the name: every byte
+// of a UTF-8 name above ASCII, and the characters a URL reads otherwise (blank, '%', '#',
+// '?'), are escaped, so the server finds the file under its UTF-8 name whatever the
+// client's code page.
 std::string Escaped(const std::string& path) {
+    static const char kHex[] = "0123456789ABCDEF";
     std::string out;
     for (char c : path) {
-        if (c == ' ') out += "%20";
-        else if (c == '%') out += "%25";
-        else out += c;
+        const unsigned char byte = static_cast<unsigned char>(c);
+        if (byte >= 0x80 || byte <= 0x20 || c == '%' || c == '#' || c == '?') {
+            out += '%';
+            out += kHex[byte >> 4];
+            out += kHex[byte & 15];
+        } else {
+            out += c;
+        }
     }
     return out;
 }
@@ -72,17 +83,41 @@ bool FitsTheImage(const std::string& text) {
 
 class Publisher {
 public:
-    Publisher(const Manifest& manifest, FILE* progress) : manifest_(manifest), progress_(progress) {}
+    Publisher(const Manifest& manifest, const PublishOptions& options, FILE* progress, FILE* plan)
+        : manifest_(manifest), options_(options), progress_(progress), plan_(plan) {}
 
     bool Run(const std::string& siteDirectory, std::string* error) {
         if (!Plan(error)) return false;
-        const std::string partial = siteDirectory + ".partial-" + std::to_string(HALVORIN_GETPID());
+        // The image's folder on the site, and the image's name in it.
+        const size_t slash = manifest_.imagePath.find_last_of('/');
+        remoteFolder_ = manifest_.imagePath.substr(0, slash);
+        imageName_ = manifest_.imagePath.substr(slash + 1);
+        if (imageName_.empty()) return Fail(error, 0, "the image path " + manifest_.imagePath + " names no file");
+        SitePlacement placement;
+        std::vector<std::string> releases;
+        for (const ManifestRelease& release : manifest_.releases) releases.push_back(Resolve(release.directory));
+        const std::string target = siteDirectory + remoteFolder_;
+        if (!PlanPlacement(siteDirectory, target, manifest_.directory, releases, options_.force, &placement, error)) {
+            *error = " " + *error;
+            return false;
+        }
+        if (options_.dryRun) return DryRun(placement);
+        const std::string partial = target + ".partial-" + std::to_string(HALVORIN_GETPID());
         RemoveTree(partial);
-        const bool built = MakeDirectories(partial) && Build(partial, error);
-        if (built && Install(partial, siteDirectory, error)) return true;
-        if (built && error->empty()) *error = " cannot move " + partial + " to " + siteDirectory;
-        RemoveTree(partial);
-        return false;
+        if (!MakeDirectories(partial) || !Build(partial, error)) {
+            RemoveTree(partial);
+            return false;
+        }
+        std::set<std::string> written(written_.begin(), written_.end());
+        const std::string mark = SiteMarkText(written, manifest_.codePage);
+        if (!WriteOutputFile(partial + "/" + kSiteMark, std::vector<uint8_t>(mark.begin(), mark.end())) ||
+            !PlaceSite(partial, placement, written, imageName_, error)) {
+            if (error->empty()) *error = "cannot write " + partial;
+            *error = " " + *error;
+            RemoveTree(partial);
+            return false;
+        }
+        return true;
     }
 
 private:
@@ -97,6 +132,60 @@ private:
         bool compressed = true;
     };
 
+    // What a publish would write, make and remove, without doing any of it.
+    bool DryRun(const SitePlacement& placement) {
+        std::set<std::string> files;
+        auto say = [&](const std::string& text) { fprintf(plan_, "%s\n", text.c_str()); };
+        say("would write the image " + placement.target + "/" + imageName_);
+        files.insert(imageName_);
+        for (const Pair& pair : Pairs()) {
+            const std::string name = PatchName(pair);
+            say("would make the patch from release " + std::to_string(manifest_.releases[pair.first].version) +
+                " to release " + std::to_string(manifest_.releases[pair.second].version) + ": " + name);
+            files.insert(name);
+        }
+        for (const Published& file : files_) {
+            say(std::string(file.compressed ? "would compress " : "would copy ") + file.source + " to " + file.remote);
+            files.insert(file.remote);
+        }
+        for (const std::string& old : placement.madeBefore) {
+            if (!files.count(old)) say("would remove " + old + " (published before, no longer made)");
+        }
+        if (!placement.foreign.empty()) {
+            say("would keep " + std::to_string(placement.foreign.size()) + " files that publish did not make");
+        }
+        return true;
+    }
+
+    // The releases each patch goes between: consecutive pairs, then the direct ones.
+    using Pair = std::pair<size_t, size_t>;
+    std::vector<Pair> Pairs() const {
+        std::vector<Pair> pairs;
+        const size_t newest = manifest_.releases.size() - 1;
+        for (size_t i = 0; i < newest; ++i) pairs.push_back({i, i + 1});
+        for (const ManifestDirect& direct : manifest_.directFrom) {
+            for (size_t i = 0; i + 1 < newest; ++i) {
+                if (manifest_.releases[i].version == direct.version) pairs.push_back({i, newest});
+            }
+        }
+        return pairs;
+    }
+
+    std::string PatchName(const Pair& pair) const {
+        return "patches/p" + std::to_string(manifest_.releases[pair.first].version) + "-" +
+               std::to_string(manifest_.releases[pair.second].version) + ".rtp";
+    }
+
+    // The object path on the site of a file written at relative in the image's folder.
+    std::string Remote(const std::string& relative) const { return Escaped(remoteFolder_ + "/" + relative); }
+
+    // A text of the manifest as the image carries it: in the clients' code page.
+    bool ImageText(const std::string& utf8, size_t line, std::string* text, std::string* error) {
+        if (Utf8ToCodePage(utf8, manifest_.codePage, text)) return true;
+        return Fail(error, line, "\"" + utf8 + "\" cannot be written in code page " +
+                                     std::to_string(manifest_.codePage) + ", which the clients read the image in");
+    }
+
     std::string Resolve(const std::string& path) const {
         return IsAbsolute(path) ? path : manifest_.directory + "/" + path;
     }
@@ -108,12 +197,17 @@ private:
 
     // Everything is checked before anything is written.
     bool Plan(std::string* error) {
+        if (!CodePageKnown(manifest_.codePage)) {
+            return Fail(error, manifest_.codePageLine, "code page " + std::to_string(manifest_.codePage) +
+                                                           " is not known to this system");
+        }
         for (const ManifestRelease& release : manifest_.releases) {
             std::vector<std::string> files;
             std::unique_ptr<TreeFileSystem> tree = OpenTree(Resolve(release.directory));
             if (!IsDirectory(Resolve(release.directory)) || !tree || !tree->ListFiles(&files)) {
                 return Fail(error, release.line, "cannot read the directory " + release.directory);
             }
+            if (files.empty()) return Fail(error, release.line, "the directory " + release.directory + " holds no file");
             std::sort(files.begin(), files.end());
             releaseFiles_.push_back(files);
         }
@@ -142,7 +236,9 @@ private:
             }
         }
         for (const Published& file : files_) {
-            if (!FitsTheImage(file.local) || file.local.empty()) {
+            std::string local;
+            if (!ImageText(Backslashes(file.local), file.line, &local, error)) return false;
+            if (!FitsTheImage(local) || file.local.empty()) {
                 return Fail(error, file.line, "the image cannot name the file " + file.local);
             }
             if (file.flags.find(' ') != std::string::npos || !FitsTheImage(file.flags)) {
@@ -157,10 +253,10 @@ private:
         return true;
     }
 
-    bool MakePatch(const std::string& partial, size_t from, size_t to, std::string* image, std::string* error) {
-        const ManifestRelease& older = manifest_.releases[from];
-        const ManifestRelease& newer = manifest_.releases[to];
-        const std::string name = "patches/p" + std::to_string(older.version) + "-" + std::to_string(newer.version) + ".rtp";
+    bool MakePatch(const std::string& partial, const Pair& pair, std::string* image, std::string* error) {
+        const ManifestRelease& older = manifest_.releases[pair.first];
+        const ManifestRelease& newer = manifest_.releases[pair.second];
+        const std::string name = PatchName(pair);
         Progress("patch " + std::to_string(older.version) + " -> " + std::to_string(newer.version) + " ...");
         std::vector<uint8_t> patch;
         const MakeResult result =
@@ -174,8 +270,9 @@ private:
         }
         Progress("  " + std::to_string(patch.size()) + " bytes, " + std::to_string(result.patched) + " patched, " +
                  std::to_string(result.added) + " added, " + std::to_string(result.deleted) + " deleted");
-        *image += "FROM V" + std::to_string(older.version) + " TO V" + std::to_string(newer.version) + " " + name + " " +
-                  std::to_string(patch.size()) + "\r\n";
+        *image += "FROM V" + std::to_string(older.version) + " TO V" + std::to_string(newer.version) + " " +
+                  Remote(name) + " " + std::to_string(patch.size()) + "\r\n";
+        written_.push_back(name);
         return true;
     }
 
@@ -194,72 +291,69 @@ private:
         }
         const std::string id = FormatFileId(ChecksumBytes(bytes.data(), bytes.size()),
                                             static_cast<unsigned>(((modified / 60) % 60 + 60) % 60));
-        *line = "FILE " + Field(Escaped(file.remote)) + " " + Field(Backslashes(file.local)) + " " +
-                std::to_string(bytes.size()) + " " + std::to_string(compressed.size()) + " " + ImageDateTime(modified) +
-                " " + (file.flags.empty() ? "none" : file.flags) + " " + id + "\r\n";
+        std::string local;
+        if (!ImageText(Backslashes(file.local), file.line, &local, error)) return false;
+        *line = "FILE " + Remote(file.remote) + " " + Field(local) + " " + std::to_string(bytes.size()) + " " +
+                std::to_string(compressed.size()) + " " + ImageDateTime(modified) + " " +
+                (file.flags.empty() ? "none" : file.flags) + " " + id + "\r\n";
+        written_.push_back(file.remote);
         return true;
     }
 
     bool Build(const std::string& partial, std::string* error) {
-        std::string image = "[VERSION " + std::to_string(manifest_.releases.back().version) + "]\r\n[Patches]\r\n";
-        const size_t newest = manifest_.releases.size() - 1;
-        for (size_t i = 0; i + 1 < manifest_.releases.size(); ++i) {
-            if (!MakePatch(partial, i, i + 1, &image, error)) return false;
-        }
-        for (int32_t version : manifest_.directFrom) {
-            for (size_t i = 0; i + 1 < newest; ++i) {
-                if (manifest_.releases[i].version == version && !MakePatch(partial, i, newest, &image, error)) return false;
-            }
+        // Empty sections are left out: a header with nothing after it is a header at the
+        // image's end, which the engine passes over.
+        std::string patches;
+        for (const Pair& pair : Pairs()) {
+            if (!MakePatch(partial, pair, &patches, error)) return false;
         }
         std::vector<std::string> lines(files_.size());
         for (size_t i = 0; i < files_.size(); ++i) {
-            Progress("compress " + files_[i].local);
+            Progress((files_[i].compressed ? "compress " : "copy ") + files_[i].local);
             if (!Compress(partial, files_[i], &lines[i], error)) return false;
         }
-        image += "[Mandatory]\r\n";
-        for (size_t i = 0; i < mandatoryCount_; ++i) image += lines[i];
+        std::string mandatory;
+        for (size_t i = 0; i < mandatoryCount_; ++i) mandatory += lines[i];
         // Files of older releases that the newest one dropped.
         std::set<std::string> kept;
         for (const std::string& path : releaseFiles_.back()) kept.insert(FoldPatchPath(path));
         std::set<std::string> dropped;
+        const size_t newest = manifest_.releases.size() - 1;
         for (size_t r = 0; r < newest; ++r) {
             for (const std::string& path : releaseFiles_[r]) {
-                if (kept.count(FoldPatchPath(path)) == 0 && dropped.insert(FoldPatchPath(path)).second) {
-                    if (!FitsTheImage(path)) return Fail(error, manifest_.releases[r].line, "the image cannot name " + path);
-                    image += "DELETE FILE " + Field(Backslashes(path)) + "\r\n";
-                }
+                if (kept.count(FoldPatchPath(path)) || !dropped.insert(FoldPatchPath(path)).second) continue;
+                std::string name;
+                if (!ImageText(Backslashes(path), manifest_.releases[r].line, &name, error)) return false;
+                if (!FitsTheImage(name)) return Fail(error, manifest_.releases[r].line, "the image cannot name " + path);
+                mandatory += "DELETE FILE " + Field(name) + "\r\n";
             }
         }
-        image += "[Halvorin]\r\n";
+        std::string engine;
         size_t next = mandatoryCount_;
-        for (size_t i = 0; i < manifest_.engine.size(); ++i) image += lines[next++];
-        image += "[Modules]\r\n";
+        for (size_t i = 0; i < manifest_.engine.size(); ++i) engine += lines[next++];
+        std::string modules;
         for (const ManifestModule& module : manifest_.modules) {
-            image += "MODULE " + module.name + (module.description.empty() ? "" : " " + module.description) + "\r\n";
-            for (size_t i = 0; i < module.files.size(); ++i) image += lines[next++];
+            std::string name, description;
+            if (!ImageText(module.name, module.line, &name, error) ||
+                !ImageText(module.description, module.line, &description, error)) {
+                return false;
+            }
+            modules += "MODULE " + name + (description.empty() ? "" : " " + description) + "\r\n";
+            for (size_t i = 0; i < module.files.size(); ++i) modules += lines[next++];
         }
+        std::string image = "[VERSION " + std::to_string(manifest_.releases.back().version) + "]\r\n";
+        if (!patches.empty()) image += "[Patches]\r\n" + patches;
+        if (!mandatory.empty()) image += "[Mandatory]\r\n" + mandatory;
+        if (!engine.empty()) image += "[Halvorin]\r\n" + engine;
+        if (!modules.empty()) image += "[Modules]\r\n" + modules;
         if (image.size() > kImageReadLimit) {
             return Fail(error, 0, "the image would be " + std::to_string(image.size()) + " bytes; the engine reads " +
                                       std::to_string(kImageReadLimit) + " at most");
         }
-        const std::string imageFile = partial + manifest_.imagePath;
-        if (!MakeDirectories(imageFile.substr(0, imageFile.find_last_of('/'))) ||
-            !WriteOutputFile(imageFile, std::vector<uint8_t>(image.begin(), image.end()))) {
-            return Fail(error, 0, "cannot write " + imageFile);
+        if (!WriteOutputFile(partial + "/" + imageName_, std::vector<uint8_t>(image.begin(), image.end()))) {
+            return Fail(error, 0, "cannot write " + partial + "/" + imageName_);
         }
-        return true;
-    }
-
-    // The new site takes the old one's place in two renames; the old one goes last.
-    bool Install(const std::string& partial, const std::string& site, std::string* error) {
-        const std::string old = site + ".old-" + std::to_string(HALVORIN_GETPID());
-        const bool replacing = PathExists(site);
-        if (replacing && !RenamePath(site, old)) return Fail(error, 0, "cannot move the old site " + site + " aside");
-        if (!RenamePath(partial, site)) {
-            if (replacing) RenamePath(old, site);
-            return false;
-        }
-        if (replacing) RemoveTree(old);
+        written_.push_back(imageName_);
         return true;
     }
 
@@ -268,7 +362,12 @@ private:
     }
 
     const Manifest& manifest_;
+    const PublishOptions& options_;
     FILE* progress_;
+    FILE* plan_;
+    std::string remoteFolder_;  // "" or "/folder" of the image
+    std::string imageName_;
+    std::vector<std::string> written_;  // relative to the image's folder
     std::vector<std::vector<std::string>> releaseFiles_;
     std::vector<Published> files_;  // mandatory files first, then the engine's, then the modules'
     size_t mandatoryCount_ = 0;
@@ -276,8 +375,8 @@ private:
 
 }  // namespace
 
-bool PublishSite(const std::string& manifestPath, const std::string& siteDirectory, FILE* progress,
-                 std::string* error) {
+bool PublishSite(const std::string& manifestPath, const std::string& siteDirectory, const PublishOptions& options,
+                 FILE* progress, FILE* plan, std::string* error) {
     std::vector<uint8_t> bytes;
     if (!ReadInputFile(manifestPath, &bytes)) {
         *error = "cannot read the manifest " + manifestPath;
@@ -291,7 +390,7 @@ bool PublishSite(const std::string& manifestPath, const std::string& siteDirecto
         *error = manifestPath + ":" + problem;
         return false;
     }
-    Publisher publisher(manifest, progress);
+    Publisher publisher(manifest, options, progress, plan);
     if (publisher.Run(siteDirectory, &problem)) return true;
     *error = manifestPath + ":" + problem;
     return false;

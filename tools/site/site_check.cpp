@@ -1,5 +1,6 @@
 #include "tools/site/site_check.h"
 
+#include <algorithm>
 #include <map>
 #include <vector>
 
@@ -10,6 +11,10 @@
 #include "patchlib/patch_path.h"
 #include "patchlib/sha256.h"
 #include "tools/makepatch/tool_io.h"
+#include "tools/site/code_page.h"
+#include "tools/site/image_warnings.h"
+#include "tools/site/site_files.h"
+#include "tools/site/site_install.h"
 #include "tools/site/site_reader.h"
 #include "tools/site/szdd.h"
 
@@ -23,80 +28,165 @@ struct CheckedStep {
     PatchContents contents;
 };
 
+// The dump's warnings, and the line of every entry the engine takes, list by list.
+class CheckListener : public ImageWarnings {
+public:
+    using ImageWarnings::ImageWarnings;
+    void OnNote(const ImageNote& note) override {
+        ImageWarnings::OnNote(note);
+        if (note.kind != ImageNoteKind::kEntryRead) return;
+        const size_t line = LineAt(note.offset);
+        switch (note.entry) {
+        case ImageEntryKind::kPatchStep: patchLines.push_back(line); break;
+        case ImageEntryKind::kMandatoryFile: mandatoryLines.push_back(line); break;
+        case ImageEntryKind::kDeleteFile: deleteLines.push_back(line); break;
+        case ImageEntryKind::kEngineFile: engineLines.push_back(line); break;
+        case ImageEntryKind::kModuleFile: moduleLines[note.module].push_back(line); break;
+        case ImageEntryKind::kNone: break;
+        }
+    }
+    std::vector<size_t> patchLines, mandatoryLines, deleteLines, engineLines;
+    std::map<std::string, std::vector<size_t>> moduleLines;
+};
+
+// A local path of the image compared as the patch library compares names.
+std::string Folded(std::string path) {
+    std::replace(path.begin(), path.end(), '\\', '/');
+    return FoldPatchPath(path);
+}
+
 class SiteChecker {
 public:
-    SiteChecker(const std::string& site, const std::string& image, FILE* out) : site_(site), image_(image), out_(out) {}
+    SiteChecker(const std::string& site, const std::string& image, const CheckOptions& options, FILE* out)
+        : site_(site), image_(image), codePage_(options.codePage), out_(out) {}
 
     size_t Run() {
         std::vector<uint8_t> bytes;
-        const bool read = IsSiteAddress(site_) ? ReadSiteFile(site_, image_, &bytes) : ReadInputFile(image_, &bytes);
-        if (!read) {
-            Problem(0, "cannot read the image");
+        if (!ReadImage(&bytes)) return problems_;
+        if (bytes.empty()) {
+            Problem(0, "the image is empty: the engine reads nothing from it");
             return problems_;
         }
         if (bytes.size() > kImageReadLimit) {
             Problem(0, "the image is " + std::to_string(bytes.size()) + " bytes; the engine reads only the first " +
                            std::to_string(kImageReadLimit));
+            bytes.resize(kImageReadLimit);
         }
-        const std::string text(bytes.begin(), bytes.end());
-        size_t number = 0;
-        for (size_t start = 0; start < text.size();) {
-            size_t end = text.find('\n', start);
-            if (end == std::string::npos) end = text.size();
-            std::string line = text.substr(start, end - start);
-            start = end + 1;
-            ++number;
-            const size_t comment = line.find('\'');
-            if (comment != std::string::npos) line.resize(comment);
-            CheckLine(TrimImageText(line), number);
+        std::vector<char> text(bytes.begin(), bytes.end());
+        CheckListener listener(std::string(text.begin(), text.end()));
+        const size_t complete = CompleteImageLength(text.data(), text.size());
+        if (complete < text.size()) listener.NoteDroppedLine(complete);
+        UpdateImage image;
+        image.site = engineSite_;
+        ParseImage(image, text.data(), complete, &listener);
+        listener.CheckFileIds(image);
+        for (const ImageWarnings::Item& item : listener.Items()) Problem(item.line, item.message);
+
+        for (size_t i = 0; i < image.patchSteps.size(); ++i) CheckStep(image.patchSteps[i], LineOf(listener.patchLines, i));
+        for (size_t i = 0; i < image.mandatoryFiles.size(); ++i) {
+            CheckFile(image.mandatoryFiles[i], LineOf(listener.mandatoryLines, i), true, false);
         }
+        for (size_t i = 0; i < image.engineFiles.size(); ++i) {
+            CheckFile(image.engineFiles[i], LineOf(listener.engineLines, i), false, true);
+        }
+        for (const auto& module : image.modules) {
+            const std::vector<size_t>& lines = listener.moduleLines[module.first];
+            for (size_t i = 0; i < module.second.files.size(); ++i) {
+                CheckFile(module.second.files[i], LineOf(lines, i), false, false);
+            }
+        }
+        CheckDeletions(image, listener);
         CheckChain();
         return problems_;
     }
 
 private:
+    static size_t LineOf(const std::vector<size_t>& lines, size_t index) {
+        return index < lines.size() ? lines[index] : 0;
+    }
+
     void Problem(size_t line, const std::string& text) {
         fprintf(out_, "%s:%s %s\n", image_.c_str(), line ? (std::to_string(line) + ":").c_str() : "", text.c_str());
         ++problems_;
     }
 
-    void CheckLine(const std::string& line, size_t number) {
-        if (!line.empty() && line[0] == '[') {
-            // The engine reads the first word of this list that a header holds.
-            const char* const kSections[] = {"Patches", "Mandatory", "Modules", "Base URL", "Base Auth", "Halvorin"};
-            engineSection_ = false;
-            for (const char* section : kSections) {
-                if (FindNoCase(line, section) >= 0) {
-                    engineSection_ = std::string(section) == "Halvorin";
-                    break;
-                }
+    // Finds the image as the arguments name it, and the code page its names are in.
+    bool ReadImage(std::vector<uint8_t>* bytes) {
+        if (IsSiteAddress(image_)) {
+            Problem(0, "this is a web address: to check a web site, give the site and the image's path on it "
+                       "(check http://HOST /PATH)");
+            return false;
+        }
+        std::string folder;
+        if (IsSiteAddress(site_)) {
+            if (image_.empty() || image_[0] != '/') {
+                Problem(0, "on a web site the image is given by its path there, such as /myapp/image.txt");
+                return false;
             }
-            return;
-        }
-        ImageFileEntry entry;
-        if (FindNoCase(line, "FILE") == 0 && ParseFileLine(line, entry)) {
-            CheckFile(entry, number);
-            return;
-        }
-        std::vector<std::string> fields;
-        if (MatchLinePattern("FROM V$ TO V$ $ $", ProtectQuotedBlanks(line), fields)) {
-            CheckedStep step{number, ReadImageInt32(fields[0]), ReadImageInt32(fields[1]), {}, {}};
-            const std::string remote = RestoreQuotedBlanks(fields[2]);
-            const uint32_t size = ReadImageUInt32(RestoreQuotedBlanks(fields[3]));
-            if (!Fetch(remote, size, number, &step.bytes)) return;
-            if (ReadPatch(step.bytes.data(), step.bytes.size(), &step.contents) != PatchReadStatus::kOk) {
-                Problem(number, remote + " is not a sound patch file");
-                return;
+            // What the engine's url property would hold for this site.
+            engineSite_ = site_.compare(0, 8, "https://") == 0 ? site_ : site_.substr(site_.find("//") + 2);
+            if (!engineSite_.empty() && engineSite_.back() == '/') engineSite_.pop_back();
+            if (!ReadSiteFile(site_, image_, bytes)) {
+                Problem(0, "cannot read the image from " + site_);
+                return false;
             }
-            steps_.push_back(std::move(step));
+        } else {
+            if (!IsDirectory(site_)) {
+                Problem(0, "the site folder " + site_ + " does not exist");
+                return false;
+            }
+            const std::string onSite = site_ + (image_.empty() || image_[0] != '/' ? "/" : "") + image_;
+            const std::string path = PathExists(onSite) && !IsDirectory(onSite) ? onSite : image_;
+            if (!ReadInputFile(path, bytes)) {
+                Problem(0, "cannot read the image: it is neither a file of the site " + site_ + " nor a file here");
+                return false;
+            }
+            folder = path.substr(0, path.find_last_of("/\\") == std::string::npos ? 0 : path.find_last_of("/\\"));
         }
+        if (codePage_ == 0) codePage_ = MarkedCodePage(folder);
+        return true;
+    }
+
+    // The code page a site that publish made records in its mark, else the usual one.
+    static unsigned MarkedCodePage(const std::string& folder) {
+        std::vector<uint8_t> mark;
+        if (!folder.empty() && ReadInputFile(folder + "/" + kSiteMark, &mark)) {
+            const std::string text(mark.begin(), mark.end());
+            const size_t at = text.find("\ncodepage ");
+            if (at != std::string::npos) return static_cast<unsigned>(strtoul(text.c_str() + at + 10, nullptr, 10));
+        }
+        return kDefaultCodePage;
+    }
+
+    // The site an entry is fetched from: this one, or the one a BASE URL named.
+    bool SiteOf(const std::string& entrySite, size_t line, const std::string& remote, std::string* site) {
+        if (entrySite == engineSite_) {
+            *site = site_;
+            return true;
+        }
+        if (!IsSiteAddress(site_)) {
+            Problem(line, remote + " is fetched from the site " + entrySite + " (BASE URL), not from this folder: " +
+                              "check it there");
+            return false;
+        }
+        *site = IsSiteAddress(entrySite) ? entrySite : "http://" + entrySite;
+        return true;
     }
 
     // The file behind a remote path, of the size the line gives.
-    bool Fetch(const std::string& remote, uint32_t size, size_t line, std::vector<uint8_t>* bytes) {
-        if (!ReadSiteFile(site_, remote, bytes)) {
+    bool Fetch(const std::string& entrySite, const std::string& remote, uint32_t size, size_t line,
+               std::vector<uint8_t>* bytes) {
+        std::string site;
+        if (!SiteOf(entrySite, line, remote, &site)) return false;
+        switch (ReadSiteFileChecked(site, remote, bytes)) {
+        case SiteRead::kOutside:
+            Problem(line, remote + " names a file outside the site");
+            return false;
+        case SiteRead::kMissing:
             Problem(line, remote + " is missing from the site");
             return false;
+        case SiteRead::kRead:
+            break;
         }
         if (bytes->size() != size) {
             Problem(line, remote + " is " + std::to_string(bytes->size()) + " bytes; the line says " +
@@ -106,11 +196,21 @@ private:
         return true;
     }
 
-    void CheckFile(const ImageFileEntry& entry, size_t line) {
+    void CheckStep(const ImagePatchStep& entry, size_t line) {
+        CheckedStep step{line, entry.fromVersion, entry.toVersion, {}, {}};
+        if (!Fetch(entry.site, entry.remotePath, entry.downloadSize, line, &step.bytes)) return;
+        if (ReadPatch(step.bytes.data(), step.bytes.size(), &step.contents) != PatchReadStatus::kOk) {
+            Problem(line, entry.remotePath + " is not a sound patch file");
+            return;
+        }
+        steps_.push_back(std::move(step));
+    }
+
+    void CheckFile(const ImageFileEntry& entry, size_t line, bool mandatory, bool engine) {
         std::vector<uint8_t> compressed, expanded;
-        if (!Fetch(entry.remotePath, entry.downloadSize, line, &compressed)) return;
+        if (!Fetch(entry.site, entry.remotePath, entry.downloadSize, line, &compressed)) return;
         // The engine's own files are served as they are; every other file compressed.
-        if (engineSection_) {
+        if (engine) {
             expanded = compressed;
         } else if (!ExpandSzdd(compressed, &expanded)) {
             Problem(line, entry.remotePath + " is not a compressed file the engine can expand");
@@ -127,9 +227,28 @@ private:
                               entry.fileId);
             return;
         }
-        std::string path = entry.localPath;
-        for (char& c : path) c = c == '\\' ? '/' : c;
-        installed_[FoldPatchPath(path)] = {line, Sha256::Of(expanded.data(), expanded.size())};
+        if (!mandatory) return;
+        std::string local;
+        if (!CodePageToUtf8(entry.localPath, codePage_, &local)) {
+            Problem(line, "the file name is no text of code page " + std::to_string(codePage_));
+            return;
+        }
+        installed_[Folded(local)] = {line, Sha256::Of(expanded.data(), expanded.size())};
+    }
+
+    // A file the image both installs and deletes is never in sync with the image.
+    void CheckDeletions(const UpdateImage& image, const CheckListener& listener) {
+        std::map<std::string, size_t> installs;
+        for (size_t i = 0; i < image.mandatoryFiles.size(); ++i) {
+            installs[Folded(image.mandatoryFiles[i].localPath)] = LineOf(listener.mandatoryLines, i);
+        }
+        for (size_t i = 0; i < image.deleteFiles.size(); ++i) {
+            const auto found = installs.find(Folded(image.deleteFiles[i]));
+            if (found == installs.end()) continue;
+            Problem(LineOf(listener.deleteLines, i), "DELETE FILE " + image.deleteFiles[i] + " names the file that line " +
+                                                         std::to_string(found->second) +
+                                                         " installs: the installation would never match the image");
+        }
     }
 
     // Each step must start from the files that the step before it leaves, and the steps
@@ -164,15 +283,16 @@ private:
 
     std::string site_;
     std::string image_;
+    unsigned codePage_;
     FILE* out_;
+    std::string engineSite_;  // the site entries come from unless a BASE URL names another
     size_t problems_ = 0;
-    bool engineSection_ = false;
     std::vector<CheckedStep> steps_;
     std::map<std::string, std::pair<size_t, Sha256Digest>> installed_;  // folded local path: line, content
 };
 
 }  // namespace
 
-size_t CheckSite(const std::string& siteDirectory, const std::string& imagePath, FILE* out) {
-    return SiteChecker(siteDirectory, imagePath, out).Run();
+size_t CheckSite(const std::string& site, const std::string& image, const CheckOptions& options, FILE* out) {
+    return SiteChecker(site, image, options, out).Run();
 }

@@ -13,9 +13,6 @@
 
 namespace fs = std::filesystem;
 
-namespace {
-
-// The path as the standard library takes it: from UTF-8 on every system.
 fs::path FsPath(const std::string& path) {
 #ifdef _WIN32
     std::wstring wide;
@@ -26,7 +23,13 @@ fs::path FsPath(const std::string& path) {
 #endif
 }
 
-}  // namespace
+std::string Utf8Of(const fs::path& path) {
+#ifdef _WIN32
+    return Utf8FromWide(path.generic_wstring());
+#else
+    return path.generic_string();
+#endif
+}
 
 bool MakeDirectories(const std::string& path) {
     std::error_code error;
@@ -37,6 +40,12 @@ bool MakeDirectories(const std::string& path) {
 bool RenamePath(const std::string& from, const std::string& to) {
     std::error_code error;
     if (fs::exists(FsPath(to), error)) return false;
+    fs::rename(FsPath(from), FsPath(to), error);
+    return !error;
+}
+
+bool ReplacePath(const std::string& from, const std::string& to) {
+    std::error_code error;
     fs::rename(FsPath(from), FsPath(to), error);
     return !error;
 }

@@ -10,17 +10,41 @@
 
 namespace {
 
+int HexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// "%XX" read as the byte XX, as a web server reads it; a '%' without two hexadecimal
+// digits after it stands for itself.
 std::string Unescaped(const std::string& path) {
     std::string out;
     for (size_t i = 0; i < path.size(); ++i) {
-        if (path[i] == '%' && i + 2 < path.size()) {
-            out += static_cast<char>(std::stoi(path.substr(i + 1, 2), nullptr, 16));
+        const int high = path[i] == '%' && i + 2 < path.size() ? HexValue(path[i + 1]) : -1;
+        const int low = high >= 0 ? HexValue(path[i + 2]) : -1;
+        if (low >= 0) {
+            out += static_cast<char>(high * 16 + low);
             i += 2;
         } else {
             out += path[i];
         }
     }
     return out;
+}
+
+// Whether a path, read as a server reads it, has a ".." part (either separator).
+bool LeavesTheSite(const std::string& path) {
+    const std::string plain = Unescaped(path);
+    size_t start = 0;
+    for (size_t i = 0; i <= plain.size(); ++i) {
+        if (i == plain.size() || plain[i] == '/' || plain[i] == '\\') {
+            if (plain.compare(start, i - start, "..") == 0 && i - start == 2) return true;
+            start = i + 1;
+        }
+    }
+    return false;
 }
 
 std::string ObjectPath(const std::string& path) { return path.empty() || path[0] != '/' ? "/" + path : path; }
@@ -63,7 +87,8 @@ bool Fetch(const std::string& site, const std::string& path, std::vector<uint8_t
     for (char c : url) {
         if (c == '\'') return false;  // the URL goes to the shell in single quotes
     }
-    FILE* pipe = popen(("curl -sS --fail --proto =http,https -o - '" + url + "'").c_str(), "r");
+    // --globoff: brackets and braces in a path are characters of the name, not patterns.
+    FILE* pipe = popen(("curl -sS --fail --globoff --proto =http,https -o - '" + url + "'").c_str(), "r");
     if (!pipe) return false;
     bytes->clear();
     unsigned char buffer[65536];
@@ -88,7 +113,13 @@ bool IsSiteAddress(const std::string& site) {
 }
 
 bool ReadSiteFile(const std::string& site, const std::string& path, std::vector<uint8_t>* bytes) {
-    if (IsSiteAddress(site)) return Fetch(site, path, bytes);
+    return ReadSiteFileChecked(site, path, bytes) == SiteRead::kRead;
+}
+
+SiteRead ReadSiteFileChecked(const std::string& site, const std::string& path, std::vector<uint8_t>* bytes) {
+    if (LeavesTheSite(path)) return SiteRead::kOutside;
+    if (IsSiteAddress(site)) return Fetch(site, path, bytes) ? SiteRead::kRead : SiteRead::kMissing;
     const std::string file = Unescaped(path);
-    return ReadInputFile(site + (file.empty() || file[0] == '/' ? "" : "/") + file, bytes);
+    const bool read = ReadInputFile(site + (file.empty() || file[0] == '/' ? "" : "/") + file, bytes);
+    return read ? SiteRead::kRead : SiteRead::kMissing;
 }

@@ -13,3 +13,9 @@ bool IsSiteAddress(const std::string& site);
 // Windows the engine's own transfer is used, elsewhere curl (CURL_CA_BUNDLE names extra
 // trusted roots).
 bool ReadSiteFile(const std::string& site, const std::string& path, std::vector<uint8_t>* bytes);
+
+enum class SiteRead { kRead, kMissing, kOutside };
+
+// ReadSiteFile, telling a path that would leave the site (a ".." part, once the escapes
+// are read; a bad escape is taken as it stands) from a file that is missing.
+SiteRead ReadSiteFileChecked(const std::string& site, const std::string& path, std::vector<uint8_t>* bytes);
