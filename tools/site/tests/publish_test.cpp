@@ -160,3 +160,111 @@ TEST_F(Publish, CheckFetchesASecureSite) {
                          " 2>&1").c_str()));
     EXPECT_NE(std::string::npos, ReadAll(out).find("cannot read the image")) << ReadAll(out);
 }
+
+namespace {
+
+// Every file below a folder with its content, '/' between parts.
+std::string Listing(const std::string& folder) {
+    const std::string out = folder + ".listing";
+    system(("cd '" + folder + "' 2>/dev/null && find . -type f -exec md5sum {} + | sort >'" + out + "'").c_str());
+    const std::string listing = ReadAll(out);
+    remove(out.c_str());
+    return listing;
+}
+
+}  // namespace
+
+// Publishing never takes what is not its own: not a release, not the manifest, not the
+// files an administrator keeps beside a site; it says why and writes nothing.
+TEST_F(Publish, WritesOnlyWhereItMayAndOnlyWhatItMade) {
+    WriteAll(dir_ + "/v1/app.exe", RandomBytes(20000, 1));
+    WriteAll(dir_ + "/v1/old.dat", "dropped later");
+    WriteAll(dir_ + "/v2/app.exe", RandomBytes(20000, 2));
+    WriteAll(dir_ + "/v2/data/a.dat", "data");
+    const std::string manifest = "site 127.0.0.1\nimage /quill/image.txt\nrelease 1 v1\nrelease 2 v2\n";
+    WriteAll(dir_ + "/site.txt", manifest + "mandatory app.exe\nmandatory data/*\n");
+    const std::string releases = Listing(dir_ + "/v1") + Listing(dir_ + "/v2");
+    std::string output;
+    struct Refusal {
+        std::string folder;
+        const char* reason;
+    };
+    for (const Refusal& r : {Refusal{dir_ + "/v1", "is or holds the release folder"},
+                             Refusal{dir_, "is or holds the manifest's folder"},
+                             Refusal{dir_ + "/v2/out", "lies inside the release folder"}}) {
+        EXPECT_EQ(2, Tool("publish " + dir_ + "/site.txt " + r.folder, &output)) << r.folder;
+        EXPECT_NE(std::string::npos, output.find(r.reason)) << output;
+    }
+    EXPECT_EQ(releases, Listing(dir_ + "/v1") + Listing(dir_ + "/v2"));
+    EXPECT_EQ(manifest + "mandatory app.exe\nmandatory data/*\n", ReadAll(dir_ + "/site.txt"));
+
+    // A dry run names every file and patch, and writes nothing.
+    EXPECT_EQ(0, Tool("publish --dry-run " + dir_ + "/site.txt " + dir_ + "/www", &output)) << output;
+    for (const std::string& named : {"image " + dir_ + "/www/quill/image.txt", std::string("patches/p1-2.rtp"),
+                                     std::string("files/app.exe_"), std::string("files/data/a.dat_")}) {
+        EXPECT_NE(std::string::npos, output.find(named)) << output;
+    }
+    struct stat status;
+    EXPECT_NE(0, stat((dir_ + "/www").c_str(), &status)) << "the dry run wrote";
+
+    // A served folder with an administrator's files: refused, then with --force the site
+    // goes beside them, in the image's folder.
+    WriteAll(dir_ + "/www/quill/index.html", "the administrator's page");
+    EXPECT_EQ(2, Tool("publish " + dir_ + "/site.txt " + dir_ + "/www", &output));
+    EXPECT_NE(std::string::npos, output.find("not empty and no site that publish made")) << output;
+    ASSERT_EQ(0, Tool("publish --force " + dir_ + "/site.txt " + dir_ + "/www", &output)) << output;
+    const std::string image = ReadAll(dir_ + "/www/quill/image.txt");
+    EXPECT_NE(std::string::npos, image.find("FROM V1 TO V2 /quill/patches/p1-2.rtp ")) << image;
+    EXPECT_EQ(std::string::npos, image.find("[Halvorin]") + image.find("[Modules]") + 1) << "empty sections";
+    EXPECT_EQ(0, Tool("check " + dir_ + "/www /quill/image.txt", &output)) << output;
+
+    // Published again without data/*: the file no longer made goes, the page stays.
+    WriteAll(dir_ + "/site.txt", manifest + "mandatory app.exe\n");
+    ASSERT_EQ(0, Tool("publish " + dir_ + "/site.txt " + dir_ + "/www", &output)) << output;
+    EXPECT_EQ("the administrator's page", ReadAll(dir_ + "/www/quill/index.html"));
+    EXPECT_NE(0, stat((dir_ + "/www/quill/files/data/a.dat_").c_str(), &status));
+    EXPECT_EQ(0, Tool("check " + dir_ + "/www /quill/image.txt", &output)) << output;
+}
+
+// Faults of a manifest are named with their line, and a hint where one helps.
+TEST_F(Publish, ManifestFaultsNameTheirLine) {
+    WriteAll(dir_ + "/v1/Read Me.txt", "read me");
+    WriteAll(dir_ + "/v1/a.txt", "a");
+    WriteAll(dir_ + "/v2/Read Me.txt", "read me too");
+    WriteAll(dir_ + "/v2/a.txt", "b");
+    WriteAll(dir_ + "/v2/\xE6\x97\xA5\xE6\x9C\xAC.txt", "a name no Western code page holds");
+    system(("mkdir -p '" + dir_ + "/empty'").c_str());
+    const std::string head = "site 127.0.0.1\nrelease 1 v1\nrelease 2 v2\n";
+    struct Case {
+        std::string manifest;
+        const char* says;
+    };
+    const Case cases[] = {
+        {head + "mandatory a.txt [exce]\n", "site.txt:4: unknown flag \"[exce]\""},
+        {head + "mandatory Read Me.txt\n", "(a path that holds blanks goes in double quotes)"},
+        {head + "direct 5\n", "site.txt:4: direct 5 names no older release"},
+        {"site \"not a host at all!\"\nrelease 1 v1\n", "site.txt:1: site \"not a host at all!\" is no host"},
+        {head + "release 3 empty\n", "site.txt:4: the directory empty holds no file"},
+        {head + "codepage 12345\n", "site.txt:4: code page 12345 is not known"},
+        {head + "mandatory *.txt\n", "cannot be written in code page 1252"},
+    };
+    std::string output;
+    for (const Case& c : cases) {
+        WriteAll(dir_ + "/site.txt", c.manifest);
+        EXPECT_EQ(2, Tool("publish " + dir_ + "/site.txt " + dir_ + "/www", &output)) << c.manifest;
+        EXPECT_NE(std::string::npos, output.find(c.says)) << c.manifest << output;
+    }
+    struct stat status;
+    EXPECT_NE(0, stat((dir_ + "/www").c_str(), &status));
+    // A byte-order mark is no directive; patterns with many stars match at once.
+    WriteAll(dir_ + "/site.txt", "\xEF\xBB\xBF" + head + "mandatory \"**a**a**a**a**a**a**a**a**a**a**b\"\n");
+    EXPECT_EQ(2, Tool("publish " + dir_ + "/site.txt " + dir_ + "/www", &output));
+    EXPECT_NE(std::string::npos, output.find("site.txt:4: no file of release 2 is **a")) << output;
+    WriteAll(dir_ + "/site.txt", "\xEF\xBB\xBF" + head + "mandatory *.txt [EXEC]\ncodepage 932\n");
+    ASSERT_EQ(0, Tool("publish " + dir_ + "/site.txt " + dir_ + "/www", &output)) << output;
+    // The names the clients read are in their code page (Shift-JIS here); object paths stay ASCII.
+    const std::string image = ReadAll(dir_ + "/www/image.txt");
+    EXPECT_NE(std::string::npos, image.find("FILE /files/Read%20Me.txt_ \"Read Me.txt\" ")) << image;
+    EXPECT_NE(std::string::npos, image.find("FILE /files/%E6%97%A5%E6%9C%AC.txt_ \x93\xFA\x96\x7B.txt ")) << image;
+    EXPECT_EQ(0, Tool("check " + dir_ + "/www /image.txt", &output)) << output;
+}

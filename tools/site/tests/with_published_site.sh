@@ -1,16 +1,22 @@
 #!/usr/bin/env bash
 # Publishes a site of three releases of a small application with the native halvorin-site,
-# then runs the command with HALVORIN_RELEASES naming the releases' directory.
-#   with_published_site.sh HALVORIN_SITE WORK SITE_DIR -- command [args...]
+# then runs the command with HALVORIN_RELEASES naming the releases' directory. The
+# releases hold a file whose name needs the clients' code page: "café.txt" for 1252 (the
+# default), Japanese names for 932.
+#   with_published_site.sh HALVORIN_SITE WORK SITE_DIR [CODEPAGE] -- command [args...]
 set -eu
 tool=$1 work=$2 site=$3
 shift 3
+codepage=1252
+if [ "${1:-}" != "--" ]; then codepage=$1; shift; fi
 [ "${1:-}" = "--" ] && shift
-rm -rf "$work/releases"
+rm -rf "$work/releases" "$site"
 mkdir -p "$work/releases"
-python3 - "$work/releases" <<'PY'
+python3 - "$work/releases" "$codepage" <<'PY'
 import os, random, sys
 root = sys.argv[1]
+# Names that only the clients' code page writes; in 932 one whose second byte is '\'.
+names = {"1252": ["caf\u00e9.txt"], "932": ["\u65e5\u672c\u8a9e.txt", "\u8868\u793a.txt"]}[sys.argv[2]]
 rng = random.Random(5)
 program = bytearray(rng.randbytes(300000))
 library = bytearray(rng.randbytes(120000))
@@ -28,6 +34,9 @@ for version in (1, 2, 3):
     if version >= 2:
         os.makedirs(os.path.join(tree, "data"))
         open(os.path.join(tree, "data", "table %d.dat" % version), "wb").write(bytes(range(256)) * (40 * version))
+        for name in names:
+            open(os.path.join(tree, name), "w", encoding="utf-8").write("%s, release %d\n" % (name, version))
+            open(os.path.join(tree, "data", name), "w", encoding="utf-8").write("in a folder, release %d\n" % version)
 PY
 cat >"$work/releases/site.txt" <<'MANIFEST'
 # the sample application, three releases
@@ -39,6 +48,7 @@ direct 1
 mandatory *
 mandatory */*
 MANIFEST
+echo "codepage $codepage" >>"$work/releases/site.txt"
 "$tool" publish "$work/releases/site.txt" "$site" >"$work/publish.log" 2>&1 || { cat "$work/publish.log"; exit 125; }
 export HALVORIN_RELEASES="$work/releases"
 exec "$@"
