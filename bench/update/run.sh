@@ -73,6 +73,10 @@ if [ -d "$work/release2/usr/lib/postgresql" ]; then
 else
   printf 'mandatory usr/bin/*\n' >>"$work/site.txt"
 fi
+rm -rf "$work/site"
+dry_start=$(date +%s.%N)
+"$tool" publish --dry-run "$work/site.txt" "$work/site" >"$work/dry-run.log" 2>&1
+dry_seconds=$(python3 -c "import sys; print(float(sys.argv[1]) - float(sys.argv[2]))" "$(date +%s.%N)" "$dry_start")
 publish_start=$(date +%s.%N)
 "$tool" publish "$work/site.txt" "$work/site" 2>"$work/publish.log"
 publish_seconds=$(python3 -c "import sys; print(float(sys.argv[1]) - float(sys.argv[2]))" "$(date +%s.%N)" "$publish_start")
@@ -117,10 +121,10 @@ echo "== updating release 1 to release 2 ($runs runs, best taken)"
 read -r update_s full_s served < <(bash "$top/tests/support/with_nginx.sh" "$addr" "$work/site" \
   --control "$work/site-log" -- bash -c measure)
 
-python3 - "$new_bytes" "$xz_bytes" "$served" "$update_s" "$full_s" "$publish_seconds" <<'PY'
+python3 - "$new_bytes" "$xz_bytes" "$served" "$update_s" "$full_s" "$publish_seconds" "$dry_seconds" <<'PY'
 import sys
 new, xz, served = map(int, sys.argv[1:4])
-update, full, publish = map(float, sys.argv[4:7])
+update, full, publish, dry = map(float, sys.argv[4:8])
 print()
 print("%-58s %14d" % ("bytes of the newer release", new))
 print("%-58s %14d" % ("  compressed as a whole with xz -9", xz))
@@ -128,6 +132,7 @@ print("%-58s %14d" % ("bytes the site served for the update (image, patch, files
 print("%-58s %14.2f" % ("seconds: the update through the engine (StartPatch to end)", update))
 print("%-58s %14.2f" % ("seconds: curl of the xz archive and unpacking it", full))
 print("%-58s %14.2f" % ("seconds: publishing the site (patch making and compression)", publish))
+print("%-58s %14.2f" % ("seconds: publish --dry-run of the same releases", dry))
 print()
 print("bytes served / xz -9 of the release:        %.3f" % (served / xz))
 print("update time / download and unpack the xz:  %.2f" % (update / full))
