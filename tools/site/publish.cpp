@@ -123,7 +123,7 @@ public:
 private:
     struct Published {
         std::string source;  // the file to compress
-        std::string remote;  // its object path on the site, without the leading '/'
+        std::string remote;  // where it goes, relative to the image's folder ("files/app.exe_")
         std::string local;   // its installed path, '/' between parts
         std::string flags;
         size_t line = 0;
