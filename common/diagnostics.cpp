@@ -28,8 +28,28 @@ void Diagnostics::WriteLog(const char* format, ...) {
     va_end(arguments);
 }
 
+namespace {
+
+thread_local FailureScope* currentScope = nullptr;
+
+}  // namespace
+
+FailureScope::FailureScope(bool silent, FailureText* lastFailure)
+    : silent_(silent), lastFailure_(lastFailure), outer_(currentScope) {
+    currentScope = this;
+}
+
+FailureScope::~FailureScope() { currentScope = outer_; }
+
+bool FailureScope::Silent() { return currentScope != nullptr && currentScope->silent_; }
+
+FailureText* FailureScope::LastFailure() { return currentScope ? currentScope->lastFailure_ : nullptr; }
+
 bool Diagnostics::Report(const Failure& failure) {
-    ShowFailureBox(failure);
+    if (!FailureScope::Silent()) ShowFailureBox(failure);
+    if (FailureText* last = FailureScope::LastFailure()) {
+        last->Set(failure.reportText.empty() ? failure.boxText : failure.reportText);
+    }
     if (!failure.reportText.empty()) errorReport.Add(failure.reportText);
     // Written as data: a '%' that an argument brings stays as it is.
     if (!failure.logText.empty()) log.Write("%s", failure.logText.c_str());

@@ -51,6 +51,9 @@ struct ImageModule {
 };
 
 struct UpdateImage {
+    // The image's VERSION: the number of its first header ("[VERSION n]"), or the last one
+    // of "[VERSION n TO m]"; 0 while no image was read.
+    int32_t version = 0;
     std::string site;
     std::string imagePath;
     std::string userName;

@@ -79,8 +79,11 @@ public:
 
     void Run() {
         std::string header = cursor_.ReadSectionHeader();
-        if (!MatchLinePattern("VERSION $ TO $", header, fields_) &&
-            !MatchLinePattern("VERSION $", header, fields_)) {
+        if (MatchLinePattern("VERSION $ TO $", header, fields_)) {
+            image_.version = ReadImageInt32(fields_[1]);
+        } else if (MatchLinePattern("VERSION $", header, fields_)) {
+            image_.version = ReadImageInt32(fields_[0]);
+        } else {
             Note(ImageNoteKind::kNoVersionHeader, cursor_.HeaderStart(), header);
             return;
         }

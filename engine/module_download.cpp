@@ -70,6 +70,8 @@ int EngineContext::DownloadModuleFiles(const std::string& moduleName, bool showU
         job->expectedFileId = entry.fileId;
         job->timestamp = entry.timestamp;
         job->installed = &installed[i];
+        job->silent = FailureScope::Silent();
+        job->lastFailure = FailureScope::LastFailure();
         entry.localPath = target;
         if (!expansions.Start(std::move(job))) failed = true;
     }

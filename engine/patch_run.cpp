@@ -47,6 +47,8 @@ void StartClient(const std::string& commandLine, const std::string& workingDir) 
 unsigned __stdcall RunPatch(void* record) {
     std::unique_ptr<PatchRun> run(static_cast<PatchRun*>(record));
     EngineContext& engine = *run->engine;
+    // The client is not there to be told anything but its parameters.
+    FailureScope scope(run->request.silent, nullptr);
     WaitForClient(run->request.processID);
     engine.WriteLog("\r\n----StartPatch:");
     run->failed = false;

@@ -18,6 +18,7 @@ struct PatchRunRequest {
     std::string failParams;     // ... and when it did not
     int32_t fromVersion = 0;
     int32_t toVersion = 0;
+    bool silent = false;        // the run shows no message boxes
 };
 
 // The seconds a client gets to end by itself before it is terminated.

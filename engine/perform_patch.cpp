@@ -197,6 +197,8 @@ std::vector<ImageFileEntry> InstallMandatoryFiles(PatchRun& run, const UpdateIma
         job->expectedFileId = entry.fileId;
         job->timestamp = entry.timestamp;
         job->installed = &installed[i];
+        job->silent = FailureScope::Silent();
+        job->lastFailure = FailureScope::LastFailure();
         engine.expansions.Start(std::move(job));
         entry.localPath = target;
     }

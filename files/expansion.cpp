@@ -147,6 +147,7 @@ Expansions::Expansions() : jobs_(ExpandFile) {}
 bool Expansions::Start(std::unique_ptr<ExpansionJob> job) { return jobs_.Start(std::move(job)) == nullptr; }
 
 bool ExpandFile(ExpansionJob& job) {
+    FailureScope scope(job.silent, job.lastFailure);
     const bool installed = ExpandIntoPlace(job);
     if (job.installed) *job.installed = installed;
     return installed;

@@ -32,6 +32,10 @@ struct ExpansionJob {
     // When given, set non-zero once the target holds the expanded file as the image
     // describes it; the caller reads it after the expansion has ended.
     char* installed = nullptr;
+    // The failure scope of the operation that started it (FailureScope): whether boxes
+    // show, and where the last failure's text goes.
+    bool silent = false;
+    FailureText* lastFailure = nullptr;
 };
 
 class Expansions {

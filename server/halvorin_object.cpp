@@ -1,5 +1,6 @@
 #include "server/halvorin_object.h"
 
+#include <cstring>
 #include <vector>
 
 #include "halvorin_version.h"
@@ -22,9 +23,15 @@ HalvorinObject::~HalvorinObject() { server_module::Unlock(); }
 
 HRESULT STDMETHODCALLTYPE HalvorinObject::QueryInterface(REFIID riid, void** object) {
     if (object == nullptr) return E_POINTER;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch) || IsEqualIID(riid, IID_IHalvorin)) {
-        *object = static_cast<IHalvorin*>(this);
-        AddRef();
+    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch) || IsEqualIID(riid, IID_IHalvorin) ||
+        IsEqualIID(riid, IID_IHalvorin2)) {
+        *object = static_cast<IHalvorin2*>(this);
+        static_cast<IHalvorin2*>(this)->AddRef();
+        return S_OK;
+    }
+    if (IsEqualIID(riid, IID_ISupportErrorInfo)) {
+        *object = static_cast<ISupportErrorInfo*>(this);
+        static_cast<IHalvorin2*>(this)->AddRef();
         return S_OK;
     }
     *object = nullptr;
@@ -37,7 +44,8 @@ HRESULT HalvorinObject::LoadTypeInfo() {
     HRESULT hr = LoadRegTypeLib(LIBID_HALVORINLib, HALVORIN_VERSION_MAJOR, HALVORIN_VERSION_MINOR, kTypeLibraryLocale,
                                 library.Receive());
     if (FAILED(hr)) return hr;
-    return library->GetTypeInfoOfGuid(IID_IHalvorin, typeInfo_.Receive());
+    // IHalvorin2's description holds IHalvorin's members too: one dispatch serves both.
+    return library->GetTypeInfoOfGuid(IID_IHalvorin2, typeInfo_.Receive());
 }
 
 HRESULT STDMETHODCALLTYPE HalvorinObject::GetTypeInfoCount(UINT* count) {
@@ -69,10 +77,18 @@ HRESULT STDMETHODCALLTYPE HalvorinObject::Invoke(DISPID id, REFIID riid, LCID, W
                                                  VARIANT* result, EXCEPINFO* exception, UINT* argumentError) {
     if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
     HRESULT outTextResult = S_OK;
-    if (InvokeWithVariantOutText(id, flags, parameters, result, &outTextResult)) return outTextResult;
+    if (InvokeWithVariantOutText(id, flags, parameters, result, &outTextResult)) {
+        if (SUCCEEDED(outTextResult) || exception == nullptr) return outTextResult;
+        // What the type-driven dispatch does for the other members: the reason goes back.
+        memset(exception, 0, sizeof *exception);
+        exception->bstrSource = SysAllocString(L"Halvorin.Halvorin");
+        exception->bstrDescription = BstrFromText(lastError_, kListBufferChars);
+        exception->scode = outTextResult;
+        return DISP_E_EXCEPTION;
+    }
     const HRESULT hr = LoadTypeInfo();
     if (FAILED(hr)) return hr;
-    return DispInvoke(static_cast<IHalvorin*>(this), typeInfo_.Get(), id, flags, parameters, result, exception,
+    return DispInvoke(static_cast<IHalvorin2*>(this), typeInfo_.Get(), id, flags, parameters, result, exception,
                       argumentError);
 }
 
@@ -92,7 +108,7 @@ bool HalvorinObject::InvokeWithVariantOutText(DISPID id, WORD flags, DISPPARAMS*
     }
     BSTR text = nullptr;
     LONG answer = 0;
-    *hr = id == kGetModuleList ? GetModuleList(&text) : NewHalvorinNeeded(&text, &answer);
+    *hr = id == kGetModuleList ? ModuleListText(&text) : NewHalvorinList(&text, &answer);
     if (FAILED(*hr)) {
         SysFreeString(text);
         return true;
@@ -128,7 +144,7 @@ void HalvorinObject::CopyPropertiesToContext() {
 }
 
 HRESULT HalvorinObject::GetText(const std::string& field, BSTR* value) {
-    if (value == nullptr) return E_POINTER;
+    if (value == nullptr) return Error(E_POINTER, "the result's place is missing (a null pointer)");
     *value = BstrFromText(field);
     return S_OK;
 }
@@ -161,7 +177,7 @@ HRESULT STDMETHODCALLTYPE HalvorinObject::get_referer(BSTR* value) { return GetT
 HRESULT STDMETHODCALLTYPE HalvorinObject::put_referer(BSTR value) { return PutText(referer_, value); }
 
 HRESULT STDMETHODCALLTYPE HalvorinObject::get_halvorinDirectory(BSTR* value) {
-    if (value == nullptr) return E_POINTER;
+    if (value == nullptr) return Error(E_POINTER, "the result's place is missing (a null pointer)");
     char path[MAX_PATH + 1] = "";
     GetModuleFileNameA(nullptr, path, MAX_PATH);  // a cut path stays terminated by the extra byte
     std::string directory = path;
@@ -172,91 +188,113 @@ HRESULT STDMETHODCALLTYPE HalvorinObject::get_halvorinDirectory(BSTR* value) {
 }
 
 HRESULT STDMETHODCALLTYPE HalvorinObject::get_processID(LONG* value) {
-    if (value == nullptr) return E_POINTER;
+    if (value == nullptr) return Error(E_POINTER, "the result's place is missing (a null pointer)");
     *value = static_cast<LONG>(GetCurrentProcessId());
     return S_OK;
 }
 
 HRESULT STDMETHODCALLTYPE HalvorinObject::PatchNeeded(LONG fromV, LONG toV, LONG* patchNeeded) {
-    if (appID_.empty()) return E_FAIL;
-    if (patchNeeded == nullptr) return E_POINTER;
-    *patchNeeded = Context().IsPatchNeeded(fromV, toV) == 1 ? -1 : 0;
-    return S_OK;
+    return Operation([&] {
+        if (patchNeeded == nullptr) return Error(E_POINTER, "the result's place is missing (a null pointer)");
+        *patchNeeded = Context().IsPatchNeeded(fromV, toV) == 1 ? -1 : 0;
+        return S_OK;
+    });
 }
 
 HRESULT STDMETHODCALLTYPE HalvorinObject::NewHalvorinNeeded(BSTR* downloadedFiles, LONG* patchNeeded) {
-    if (appID_.empty()) return E_FAIL;
-    if (downloadedFiles == nullptr || patchNeeded == nullptr) return E_POINTER;
-    std::vector<std::string> downloaded;
-    *patchNeeded = Context().IsHalvorinNeeded(&downloaded);
-    std::string list;
-    for (const std::string& path : downloaded) list += path + "|";
-    *downloadedFiles = BstrFromText(list, kListBufferChars);  // cut at 65,535 characters
-    return S_OK;
+    return NewHalvorinList(downloadedFiles, patchNeeded);
+}
+
+HRESULT HalvorinObject::NewHalvorinList(BSTR* list, LONG* needed) {
+    return Operation([&] {
+        if (list == nullptr || needed == nullptr) return Error(E_POINTER, "the result's place is missing (a null pointer)");
+        std::vector<std::string> downloaded;
+        *needed = Context().IsHalvorinNeeded(&downloaded);
+        std::string text;
+        for (const std::string& path : downloaded) text += path + "|";
+        *list = BstrFromText(text, kListBufferChars);  // cut at 65,535 characters
+        return S_OK;
+    });
 }
 
 HRESULT STDMETHODCALLTYPE HalvorinObject::RefreshImage() {
-    if (appID_.empty()) return E_FAIL;
-    EngineContext& context = Context();
-    // A fresh or replaced image is fetched by GetImage already, so a first call transfers twice.
-    if (!context.CurrentImage(context.referer).fetched) return S_OK;
-    Failure failure;
-    if (!RefreshCachedImage(context.imageHolder, referer_, &failure)) context.Report(failure);
-    return S_OK;
+    return Operation([&] {
+        EngineContext& context = Context();
+        // A fresh or replaced image is fetched by GetImage already, so a first call transfers twice.
+        if (!context.CurrentImage(context.referer).fetched) return S_OK;
+        Failure failure;
+        if (!RefreshCachedImage(context.imageHolder, referer_, &failure)) context.Report(failure);
+        return S_OK;
+    });
 }
 
 HRESULT STDMETHODCALLTYPE HalvorinObject::StartPatch(LONG processID, BSTR processExec, BSTR workingDir,
                                                      BSTR successParams, BSTR failParams, LONG fromVersion,
                                                      LONG toVersion) {
-    if (appID_.empty()) return E_FAIL;
-    // A second object of this class for the run to hold: the server lives on while it runs,
-    // also after the client has released its object and ended. A failed creation leaves
-    // nothing to hold.
-    ComPtr<IUnknown> keepAlive;
-    CoCreateInstance(CLSID_Halvorin, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER,
-                     IID_IUnknown, keepAlive.ReceiveVoid());
-    PatchRunRequest request;
-    request.processID = processID;
-    request.processExec = TextFromBstr(processExec);
-    request.workingDir = TextFromBstr(workingDir);
-    request.successParams = TextFromBstr(successParams);
-    request.failParams = TextFromBstr(failParams);
-    request.fromVersion = fromVersion;
-    request.toVersion = toVersion;
-    return Context().StartPatch(request, std::move(keepAlive)) ? S_OK : E_FAIL;
+    return Operation([&] {
+        // A second object of this class for the run to hold: the server lives on while it
+        // runs, also after the client has released its object and ended. A failed creation
+        // leaves nothing to hold.
+        ComPtr<IUnknown> keepAlive;
+        CoCreateInstance(CLSID_Halvorin, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER,
+                         IID_IUnknown, keepAlive.ReceiveVoid());
+        PatchRunRequest request;
+        request.processID = processID;
+        request.processExec = TextFromBstr(processExec);
+        request.workingDir = TextFromBstr(workingDir);
+        request.successParams = TextFromBstr(successParams);
+        request.failParams = TextFromBstr(failParams);
+        request.fromVersion = fromVersion;
+        request.toVersion = toVersion;
+        request.silent = silent_;
+        if (Context().StartPatch(request, std::move(keepAlive))) return S_OK;
+        return Error(E_FAIL, "an update of this application (appID " + appID_ + ") is running already");
+    });
 }
 
-HRESULT STDMETHODCALLTYPE HalvorinObject::GetModuleList(BSTR* moduleList) {
-    if (appID_.empty()) return E_FAIL;
-    if (moduleList == nullptr) return E_POINTER;
-    EngineContext& context = Context();
-    const ImageResult current = context.CurrentImage(context.referer);
-    *moduleList = BstrFromText(BuildModuleListText(*current.image), kListBufferChars);
-    return S_OK;
+HRESULT STDMETHODCALLTYPE HalvorinObject::GetModuleList(BSTR* moduleList) { return ModuleListText(moduleList); }
+
+HRESULT HalvorinObject::ModuleListText(BSTR* list) {
+    return Operation([&] {
+        if (list == nullptr) return Error(E_POINTER, "the result's place is missing (a null pointer)");
+        EngineContext& context = Context();
+        const ImageResult current = context.CurrentImage(context.referer);
+        *list = BstrFromText(BuildModuleListText(*current.image), kListBufferChars);
+        return S_OK;
+    });
 }
 
 HRESULT STDMETHODCALLTYPE HalvorinObject::DownloadModule(BSTR moduleName, LONG showUI, LONG* result) {
-    if (appID_.empty()) return E_FAIL;
-    if (result == nullptr) return E_POINTER;
-    *result = Context().DownloadModuleFiles(TextFromBstr(moduleName), showUI != 0) == 1 ? -1 : 0;
-    return S_OK;
+    return Operation([&] {
+        if (result == nullptr) return Error(E_POINTER, "the result's place is missing (a null pointer)");
+        const std::string name = TextFromBstr(moduleName);
+        *result = Context().DownloadModuleFiles(name, showUI != 0) == 1 ? -1 : 0;
+        // A module that is not there is no failure of a transfer, and is reported nowhere
+        // else; the client still learns why nothing was installed.
+        if (*result == 0 && lastError_.empty()) {
+            const std::shared_ptr<const UpdateImage> image = Context().imageHolder.get();
+            if (image && !image->modules.count(name)) lastError_ = "the update image has no module " + name;
+        }
+        return S_OK;
+    });
 }
 
 HRESULT STDMETHODCALLTYPE HalvorinObject::ShowErrorReport() {
-    MessageBoxA(nullptr, "ShowErrorReport() unimplemented.", "Halvorin", MB_OK);
-    return E_FAIL;
+    if (!silent_) MessageBoxA(nullptr, "ShowErrorReport() unimplemented.", "Halvorin", MB_OK);
+    return Error(E_FAIL, "ShowErrorReport is not implemented: write the report to a file with WriteErrorReport");
 }
 
 HRESULT STDMETHODCALLTYPE HalvorinObject::WriteErrorReport(BSTR fileName) {
-    if (appID_.empty()) return E_FAIL;
-    const std::string path = TextFromBstr(fileName);
-    Context().errorReport.AppendToFile(path);  // a file that cannot be opened is no failure
-    return S_OK;
+    return Operation([&] {
+        const std::string path = TextFromBstr(fileName);
+        Context().errorReport.AppendToFile(path);  // a file that cannot be opened is no failure
+        return S_OK;
+    });
 }
 
 HRESULT STDMETHODCALLTYPE HalvorinObject::put_logFile(BSTR value) {
-    if (appID_.empty()) return E_FAIL;
-    const std::string path = TextFromBstr(value);
-    Context().log.SetPath(path);
-    return S_OK;
+    return Operation([&] {
+        Context().log.SetPath(TextFromBstr(value));
+        return S_OK;
+    });
 }

@@ -1,16 +1,21 @@
 // The automation object that every client gets: its property texts, the link to the
-// engine context of its appID, and the members of IHalvorin.
+// engine context of its appID, and the members of IHalvorin and IHalvorin2. Each
+// operation runs in a failure scope of this object's (FailureScope): silent keeps its
+// boxes away, and the text of its last failure becomes lastError. Every failing result
+// carries error information (IErrorInfo) that says why.
 #pragma once
 #include <windows.h>
+#include <oaidl.h>
 
 #include <string>
 
 #include "common/com_ptr.h"
+#include "common/diagnostics.h"
 #include "halvorin_idl.h"
 
 class EngineContext;
 
-class HalvorinObject : public IHalvorin {
+class HalvorinObject : public IHalvorin2, public ISupportErrorInfo {
 public:
     HalvorinObject();
     virtual ~HalvorinObject();
@@ -58,7 +63,40 @@ public:
     HRESULT STDMETHODCALLTYPE WriteErrorReport(BSTR fileName) override;
     HRESULT STDMETHODCALLTYPE put_logFile(BSTR value) override;
 
+    // IHalvorin2
+    HRESULT STDMETHODCALLTYPE get_latestVersion(LONG* value) override;
+    HRESULT STDMETHODCALLTYPE get_lastError(BSTR* value) override;
+    HRESULT STDMETHODCALLTYPE get_silent(VARIANT_BOOL* value) override;
+    HRESULT STDMETHODCALLTYPE put_silent(VARIANT_BOOL value) override;
+    HRESULT STDMETHODCALLTYPE get_moduleList(BSTR* value) override;
+    HRESULT STDMETHODCALLTYPE NewHalvorinFiles(BSTR* files) override;
+
+    // ISupportErrorInfo: both interfaces give error information.
+    HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID riid) override;
+
 private:
+    // One operation of this object: lastError is cleared, the appID is checked (a failure
+    // with error information when it is empty), and the work runs in the object's failure
+    // scope; the text of its last failure becomes lastError.
+    template <typename Work>
+    HRESULT Operation(Work work) {
+        lastError_.clear();
+        if (appID_.empty()) return Error(E_FAIL, "appID is empty: set it before calling any other member");
+        FailureText failure;
+        HRESULT hr;
+        {
+            FailureScope scope(silent_, &failure);
+            hr = work();
+        }
+        if (lastError_.empty()) lastError_ = failure.Get();
+        return hr;
+    }
+    // The result with error information (IErrorInfo) that says why; also lastError.
+    HRESULT Error(HRESULT hr, const std::string& why);
+    // The list texts of GetModuleList and NewHalvorinNeeded.
+    HRESULT ModuleListText(BSTR* list);
+    HRESULT NewHalvorinList(BSTR* list, LONG* needed);
+
     HRESULT GetText(const std::string& field, BSTR* value);
     HRESULT PutText(std::string& field, BSTR value);
     // The context of appID, bound on first need; a later appID change keeps it.
@@ -79,4 +117,6 @@ private:
     std::string referer_;
     EngineContext* context_ = nullptr;
     ComPtr<ITypeInfo> typeInfo_;
+    bool silent_ = false;
+    std::string lastError_;
 };

@@ -167,28 +167,41 @@ TEST_F(ComClientTest, TypeLibraryDescribesTheClassThenTheInterface) {
     EXPECT_EQ(L"HALVORINLib", TakeWide(name));
     EXPECT_EQ(L"Halvorin 1.0 Type Library", TakeWide(help));
 
-    ASSERT_EQ(2u, library->GetTypeInfoCount());
-    TYPEKIND kind;
-    ASSERT_EQ(S_OK, library->GetTypeInfoType(0, &kind));
-    EXPECT_EQ(TKIND_COCLASS, kind);
-    ASSERT_EQ(S_OK, library->GetDocumentation(0, &name, &help, nullptr, nullptr));
-    EXPECT_EQ(L"Halvorin", TakeWide(name));
-    EXPECT_EQ(L"Halvorin Class", TakeWide(help));
-    ASSERT_EQ(S_OK, library->GetDocumentation(1, &name, &help, nullptr, nullptr));
-    EXPECT_EQ(L"IHalvorin", TakeWide(name));
-    EXPECT_EQ(L"IHalvorin Interface", TakeWide(help));
+    // The class, IHalvorin, and IHalvorin2 after it.
+    ASSERT_EQ(3u, library->GetTypeInfoCount());
+    const auto documented = [&](REFGUID guid, const wchar_t* expectedName, const wchar_t* expectedHelp) {
+        ComPtr<ITypeInfo> info;
+        ASSERT_EQ(S_OK, library->GetTypeInfoOfGuid(guid, info.Receive()));
+        ASSERT_EQ(S_OK, info->GetDocumentation(MEMBERID_NIL, &name, &help, nullptr, nullptr));
+        EXPECT_EQ(std::wstring(expectedName), TakeWide(name));
+        EXPECT_EQ(std::wstring(expectedHelp), TakeWide(help));
+    };
+    documented(CLSID_Halvorin, L"Halvorin", L"Halvorin Class");
+    documented(IID_IHalvorin, L"IHalvorin", L"IHalvorin Interface");
+    documented(IID_IHalvorin2, L"IHalvorin2", L"IHalvorin2 Interface");
 
+    // IHalvorin2 is the class's default interface; IHalvorin stays one of its interfaces.
     ComPtr<ITypeInfo> coclass;
-    ASSERT_EQ(S_OK, library->GetTypeInfo(0, coclass.Receive()));
+    ASSERT_EQ(S_OK, library->GetTypeInfoOfGuid(CLSID_Halvorin, coclass.Receive()));
     TYPEATTR* classAttributes = nullptr;
     ASSERT_EQ(S_OK, coclass->GetTypeAttr(&classAttributes));
-    EXPECT_TRUE(IsEqualGUID(CLSID_Halvorin, classAttributes->guid));
     EXPECT_TRUE(classAttributes->wTypeFlags & TYPEFLAG_FCANCREATE);
-    EXPECT_EQ(1, classAttributes->cImplTypes);
+    EXPECT_EQ(2, classAttributes->cImplTypes);
     coclass->ReleaseTypeAttr(classAttributes);
-    INT implFlags = 0;
-    ASSERT_EQ(S_OK, coclass->GetImplTypeFlags(0, &implFlags));
-    EXPECT_TRUE(implFlags & IMPLTYPEFLAG_FDEFAULT);
+    const IID* implemented[] = {&IID_IHalvorin2, &IID_IHalvorin};
+    for (UINT i = 0; i < 2; ++i) {
+        INT implFlags = 0;
+        ASSERT_EQ(S_OK, coclass->GetImplTypeFlags(i, &implFlags));
+        EXPECT_EQ(i == 0, (implFlags & IMPLTYPEFLAG_FDEFAULT) != 0) << i;
+        HREFTYPE reference = 0;
+        ComPtr<ITypeInfo> interfaceInfo;
+        ASSERT_EQ(S_OK, coclass->GetRefTypeOfImplType(i, &reference));
+        ASSERT_EQ(S_OK, coclass->GetRefTypeInfo(reference, interfaceInfo.Receive()));
+        TYPEATTR* attributesOfImplemented = nullptr;
+        ASSERT_EQ(S_OK, interfaceInfo->GetTypeAttr(&attributesOfImplemented));
+        EXPECT_TRUE(IsEqualGUID(*implemented[i], attributesOfImplemented->guid)) << i;
+        interfaceInfo->ReleaseTypeAttr(attributesOfImplemented);
+    }
 
     // The interface's own members, in virtual-table order after IDispatch's seven.
     ComPtr<ITypeInfo> dispatchInfo;
@@ -287,4 +300,24 @@ TEST_F(ComClientTest, TypeLibraryDescribesTheClassThenTheInterface) {
         EXPECT_EQ(0, function->lprgelemdescParam[i].paramdesc.wParamFlags & (PARAMFLAG_FIN | PARAMFLAG_FOUT)) << i;
     }
     vtableInfo->ReleaseFuncDesc(function);
+
+    // IHalvorin2's own members follow IHalvorin's in the virtual table.
+    ComPtr<ITypeInfo> secondDispatch;
+    ASSERT_EQ(S_OK, library->GetTypeInfoOfGuid(IID_IHalvorin2, secondDispatch.Receive()));
+    ASSERT_EQ(S_OK, secondDispatch->GetRefTypeOfImplType(-1, &vtableRef));
+    ComPtr<ITypeInfo> secondVtable;
+    ASSERT_EQ(S_OK, secondDispatch->GetRefTypeInfo(vtableRef, secondVtable.Receive()));
+    const Member added[] = {
+        {L"latestVersion", INVOKE_PROPERTYGET, 20, 1, L""}, {L"lastError", INVOKE_PROPERTYGET, 21, 1, L""},
+        {L"silent", INVOKE_PROPERTYGET, 22, 1, L""},        {L"silent", INVOKE_PROPERTYPUT, 22, 1, L""},
+        {L"moduleList", INVOKE_PROPERTYGET, 23, 1, L""},    {L"NewHalvorinFiles", INVOKE_FUNC, 24, 1, L""},
+    };
+    for (UINT index = 0; index < 6; ++index) {
+        SCOPED_TRACE(added[index].name);
+        ASSERT_EQ(S_OK, secondVtable->GetFuncDesc(index, &function));
+        EXPECT_EQ(added[index].id, function->memid);
+        EXPECT_EQ(added[index].kind, function->invkind);
+        EXPECT_EQ(static_cast<SHORT>((7 + 27 + index) * sizeof(void*)), function->oVft);
+        secondVtable->ReleaseFuncDesc(function);
+    }
 }

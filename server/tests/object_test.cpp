@@ -200,16 +200,23 @@ TEST(HalvorinObject, LogAndReportAreSharedByObjectsOfOneAppId) {
     EXPECT_EQ("\r\nfrom the engine", ReadWholeFile(logPath));
 }
 
-TEST(HalvorinObject, AnswersOnlyItsThreeInterfaces) {
+TEST(HalvorinObject, AnswersOnlyItsInterfaces) {
     ComApartment apartment;
     auto object = NewObject();
     ComPtr<IUnknown> unknown;
     ComPtr<IDispatch> dispatch;
+    ComPtr<IHalvorin2> second;
+    ComPtr<ISupportErrorInfo> errors;
     EXPECT_EQ(S_OK, object->QueryInterface(IID_IUnknown, unknown.ReceiveVoid()));
     EXPECT_EQ(S_OK, object->QueryInterface(IID_IDispatch, dispatch.ReceiveVoid()));
+    EXPECT_EQ(S_OK, object->QueryInterface(IID_IHalvorin2, second.ReceiveVoid()));
+    EXPECT_EQ(S_OK, object->QueryInterface(IID_ISupportErrorInfo, errors.ReceiveVoid()));
     EXPECT_EQ(static_cast<IUnknown*>(object.Get()), unknown.Get());
-    for (const IID* other : {&IID_IClassFactory, &IID_ISupportErrorInfo, &IID_IProvideClassInfo, &IID_IMarshal,
-                             &IID_IPersist}) {
+    EXPECT_EQ(static_cast<IHalvorin*>(second.Get()), object.Get());
+    EXPECT_EQ(S_OK, errors->InterfaceSupportsErrorInfo(IID_IHalvorin));
+    EXPECT_EQ(S_OK, errors->InterfaceSupportsErrorInfo(IID_IHalvorin2));
+    EXPECT_EQ(S_FALSE, errors->InterfaceSupportsErrorInfo(IID_IClassFactory));
+    for (const IID* other : {&IID_IClassFactory, &IID_IProvideClassInfo, &IID_IMarshal, &IID_IPersist}) {
         void* result = reinterpret_cast<void*>(1);
         EXPECT_EQ(E_NOINTERFACE, object->QueryInterface(*other, &result));
         EXPECT_EQ(nullptr, result);
