@@ -7,6 +7,7 @@
 #include "common/bstr.h"
 #include "common/com_ptr.h"
 #include "tests/helpers/test_support.h"
+#include "tests/robot/ui_robot.h"
 #include "tests/support/http_control.h"
 #include "halvorin_idl.h"
 
@@ -88,4 +89,51 @@ TEST_F(ImageMembersTest, RefreshImageTransfersTwiceOnAFreshContextThenOnce) {
         EXPECT_EQ("http://referrer.example/page", request.referer) << request.line;
         EXPECT_EQ("Halvorin", request.userAgent) << request.line;
     }
+}
+
+// IHalvorin2 through the virtual table, as a compiled client reaches it from IHalvorin:
+// the image's version, and failures told in lastError without a box when silent.
+TEST_F(ImageMembersTest, TheSecondInterfaceTellsTheVersionAndWhyWithoutABox) {
+    auto first = Engine("second-interface");
+    ASSERT_TRUE(first);
+    ComPtr<IHalvorin2> engine;
+    ASSERT_EQ(S_OK, first->QueryInterface(IID_IHalvorin2, engine.ReceiveVoid()));
+    LONG version = 0;
+    ASSERT_EQ(S_OK, engine->get_latestVersion(&version));
+    EXPECT_EQ(7, version);
+    BSTR text = nullptr;
+    ASSERT_EQ(S_OK, engine->get_moduleList(&text));
+    EXPECT_EQ("Extras||Tools|Handy tools|", TakeAnsi(text));
+    ASSERT_EQ(S_OK, engine->get_lastError(&text));
+    EXPECT_EQ("", TakeAnsi(text));
+
+    // Silent: a missing image, a module that is not there and a run that is refused show
+    // no box; each leaves its reason.
+    uirobot::WindowFilter server;
+    LONG id = 0;
+    ASSERT_EQ(S_OK, engine->get_processID(&id));
+    server.processId = static_cast<DWORD>(id);
+    uirobot::BoxWatcher boxes(server);
+    ASSERT_EQ(S_OK, engine->put_silent(VARIANT_TRUE));
+    ASSERT_EQ(S_OK, engine->put_imagePath(Bstr("/missing.img")));
+    LONG needed = 7;
+    ASSERT_EQ(S_OK, engine->PatchNeeded(1, 2, &needed));
+    EXPECT_EQ(0, needed);
+    ASSERT_EQ(S_OK, engine->get_lastError(&text));
+    const std::string missing = "File /missing.img could not be downloaded from site " + httpcontrol::ServerAddress() + ".";
+    EXPECT_EQ(missing, TakeAnsi(text));
+    EXPECT_EQ(E_FAIL, engine->get_latestVersion(&version));
+    ASSERT_EQ(S_OK, engine->get_lastError(&text));
+    EXPECT_EQ(missing, TakeAnsi(text));
+    ASSERT_EQ(S_OK, engine->put_imagePath(Bstr("/modules.img")));
+    LONG installed = 7;
+    ASSERT_EQ(S_OK, engine->DownloadModule(Bstr("Nothing"), 0, &installed));
+    EXPECT_EQ(0, installed);
+    ASSERT_EQ(S_OK, engine->get_lastError(&text));
+    EXPECT_EQ("the update image has no module Nothing", TakeAnsi(text));
+    EXPECT_EQ(E_FAIL, engine->ShowErrorReport());
+    ASSERT_EQ(S_OK, engine->get_lastError(&text));
+    EXPECT_NE(std::string::npos, TakeAnsi(text).find("WriteErrorReport"));
+    boxes.Stop();
+    EXPECT_EQ(0u, boxes.Count()) << boxes.Seen()[0].text;
 }
