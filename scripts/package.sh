@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds what an integrator downloads: for each Windows target an optimised build without
 # debug information in its binaries (kept in separate files beside the package), zipped
-# with the type library, the interface for compiled clients, the publishers' tools, a
-# sample Config.Ins and the integrator's guide.
+# with the type library, the interface for compiled clients, the publishers' tools, the
+# sample clients, a sample Config.Ins and the integrator's guide (scripts/stage-package.sh).
 #   out/package/halvorin-VERSION-win32.zip   (i686, the shipping target)
 #   out/package/halvorin-VERSION-win64.zip   (x86_64)
 #   out/package/halvorin-VERSION-win32-debug/, ...-win64-debug/   the debug information
@@ -31,13 +31,8 @@ for arch in i686 x86_64; do
   stage="$build/stage/$package"
   debug="$out/$package-debug"
   rm -rf "$build/stage" "$debug"
-  mkdir -p "$stage/include" "$stage/tools" "$debug"
-  cp "$build/bin/halvorin.exe" "$build/bin/patchw32.dll" "$build/bin/Brannock.dll" "$stage/"
-  cp "$build/bin/halvorin-site.exe" "$build/bin/makepatch.exe" "$stage/tools/"
-  cp "$build/generated/halvorin.tlb" "$stage/"
-  cp "$build/generated/halvorin_idl.h" "$stage/include/halvorin.h"
-  cp "$build/generated/halvorin.idl" "$stage/include/halvorin.idl"
-  cp "$top/package/Config.Ins" "$top/package/INTEGRATOR.md" "$stage/"
+  mkdir -p "$debug"
+  "$top/scripts/stage-package.sh" "$build/bin" "$build/generated" "$stage"
   # The debug information goes to NAME.debug beside the package; the binary keeps a link to it.
   for binary in "$stage"/*.exe "$stage"/*.dll "$stage"/tools/*.exe; do
     file=$(basename "$binary")

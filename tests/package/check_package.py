@@ -20,7 +20,8 @@ SYSTEM = {"kernel32.dll", "user32.dll", "advapi32.dll", "ole32.dll", "oleaut32.d
           "comctl32.dll", "shell32.dll", "gdi32.dll", "lz32.dll", "version.dll", "msvcrt.dll"}
 MACHINE = {"win32": "pei-i386", "win64": "pei-x86-64"}
 CONTENTS = {"halvorin.exe", "patchw32.dll", "Brannock.dll", "halvorin.tlb", "Config.Ins", "INTEGRATOR.md",
-            "include/halvorin.h", "include/halvorin.idl", "tools/halvorin-site.exe", "tools/makepatch.exe"}
+            "include/halvorin.h", "include/halvorin_i.c", "include/halvorin.idl", "tools/halvorin-site.exe",
+            "tools/makepatch.exe", "samples/client.cpp", "samples/client.vbs", "samples/client.js"}
 
 
 def version_of(data):
