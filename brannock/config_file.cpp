@@ -38,6 +38,9 @@ bool ReadInstallConfig(std::FILE* file, InstallConfig* config) {
     if (!ReadLine(file, config->lines[kUserNameLine]) || !ReadLine(file, config->lines[kPasswordLine])) {
         config->lines[kUserNameLine][0] = '\0';
         config->lines[kPasswordLine][0] = '\0';
+        config->lines[kPublisherKeyLine][0] = '\0';
+    } else if (!ReadLine(file, config->lines[kPublisherKeyLine])) {
+        config->lines[kPublisherKeyLine][0] = '\0';
     }
     for (auto& line : config->lines) TrimConfigLine(line);
     return true;

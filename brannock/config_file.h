@@ -1,8 +1,10 @@
 // Config.Ins, the connection settings that a setup package carries beside Brannock.dll:
 // an 8-bit text file of at least three lines.
-//   1 imagePath   2 referer   3 url   4 userName   5 userPassword
-// Lines after the fifth are ignored. Without a fifth line both credentials are empty, so
-// a user name is never sent without its password. Each line keeps at most 1023
+//   1 imagePath   2 referer   3 url   4 userName   5 userPassword   6 publisherKey
+// Lines after the sixth are ignored. Without a fifth line both credentials are empty, so
+// a user name is never sent without its password. The sixth, optional, is the public key
+// of the publisher (halvorin-site keygen's .pub line): with it, the engine takes only
+// what that key signed. Each line keeps at most 1023
 // characters (the rest of a longer line is dropped, not read as the next line) and is
 // cleaned with TrimConfigLine. No Windows API here.
 #pragma once
@@ -11,7 +13,7 @@
 
 constexpr size_t kConfigLineSize = 1024;
 
-enum ConfigLine { kImagePathLine, kRefererLine, kUrlLine, kUserNameLine, kPasswordLine, kConfigLines };
+enum ConfigLine { kImagePathLine, kRefererLine, kUrlLine, kUserNameLine, kPasswordLine, kPublisherKeyLine, kConfigLines };
 
 struct InstallConfig {
     char lines[kConfigLines][kConfigLineSize] = {};

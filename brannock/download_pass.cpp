@@ -31,10 +31,9 @@ struct EngineUpgrade {
 
 enum class PassOutcome { Installed, Failed, NewEngine };
 
-using TextSetter = HRESULT (STDMETHODCALLTYPE IHalvorin::*)(BSTR);
-
 // Through a zeroed buffer of 260 wide characters: a longer value is cut to 259.
-bool PutText(IHalvorin* engine, TextSetter setter, const char* text) {
+template <typename Interface>
+bool PutText(Interface* engine, HRESULT (STDMETHODCALLTYPE Interface::*setter)(BSTR), const char* text) {
     wchar_t wide[kPathSize] = {};
     const int needed = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
     if (needed > 1) {
@@ -77,6 +76,14 @@ PassOutcome RunOnePass(const InstallConfig& config, EngineUpgrade* upgrade) {
         !PutText(object, &IHalvorin::put_userName, config.lines[kUserNameLine]) ||
         !PutText(object, &IHalvorin::put_userPassword, config.lines[kPasswordLine])) {
         return PassOutcome::Failed;
+    }
+    // A key that was asked for is never dropped: an engine that cannot take it fails the pass.
+    if (config.lines[kPublisherKeyLine][0] != '\0') {
+        ComPtr<IHalvorin2> signedOnly;
+        if (FAILED(object->QueryInterface(IID_IHalvorin2, signedOnly.ReceiveVoid())) ||
+            !PutText(signedOnly.Get(), &IHalvorin2::put_publisherKey, config.lines[kPublisherKeyLine])) {
+            return PassOutcome::Failed;
+        }
     }
     BSTR directory = nullptr;
     if (FAILED(object->get_halvorinDirectory(&directory))) return PassOutcome::Failed;

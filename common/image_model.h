@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "common/image_seal.h"
+
 // A calendar time laid out field for field like the Windows SYSTEMTIME, so that the
 // image model needs no Windows header; converted at the Windows boundary.
 struct ImageTime {
@@ -66,4 +68,7 @@ struct UpdateImage {
     std::vector<std::string> deleteFiles;
     // std::string orders byte-wise (as unsigned char) and case-sensitively.
     std::map<std::string, ImageModule> modules;
+    // The seal of a signed image, as its text gives it; trusted only once its signature
+    // has been checked against the publisher's key.
+    ImageSeal seal;
 };

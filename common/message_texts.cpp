@@ -33,6 +33,7 @@ void LoadMessageTexts(HINSTANCE instance) {
     Load(instance, IDS_UNTRUSTED_SITE, true);
     Load(instance, IDS_WRONG_CONTENT, true);
     Load(instance, IDS_NOT_AN_IMAGE, true);
+    for (int id = IDS_IMAGE_NOT_SIGNED; id <= IDS_NOT_SIGNED_CONTENT; ++id) Load(instance, id, true);
     Load(instance, IDS_TITLE_PATCHES, false);
     Load(instance, IDS_TITLE_MODULES, false);
     Load(instance, IDS_TITLE_EXTRA_FILES, false);

@@ -6,7 +6,7 @@
 #include <string>
 
 constexpr int kFirstMessageText = 101;
-constexpr int kLastMessageText = 126;
+constexpr int kLastMessageText = 130;
 
 // Loads every text; the error texts get the closing advice (text 101) appended.
 void LoadMessageTexts(HINSTANCE instance);

@@ -28,6 +28,10 @@
 #define IDS_UNTRUSTED_SITE 124
 #define IDS_WRONG_CONTENT 125
 #define IDS_NOT_AN_IMAGE 126
+#define IDS_IMAGE_NOT_SIGNED 127
+#define IDS_IMAGE_EXPIRED 128
+#define IDS_IMAGE_ROLLBACK 129
+#define IDS_NOT_SIGNED_CONTENT 130
 
 // Progress dialog template and its controls.
 #define IDD_PROGRESS 103

@@ -28,6 +28,7 @@ EngineContext& FindOrCreateContext(const std::string& appId) {
     auto found = registry.contexts.find(appId);
     if (found != registry.contexts.end()) return *found->second;
     auto context = std::make_unique<EngineContext>();
+    context->appID = appId;
     context->applyEntry = libraryLoaded ? ResolvePatchApplyEntry() : nullptr;
     EngineContext& created = *context;
     registry.contexts.emplace(appId, std::move(context));

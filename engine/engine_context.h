@@ -29,6 +29,14 @@ public:
     std::string url;
     std::string imagePath;
     std::string referer;
+    // The publisher's key of the object whose operation runs (set before each one): with
+    // it, only images it signed are taken, and only files they bind (image_trust.h).
+    std::string publisherKey;
+
+    // The appID this context serves.
+    std::string appID;
+
+    ImageTrust Trust() const { return ImageTrust{publisherKey, appID}; }
 
     // The image cache (GetImage, FetchImage).
     ImageHolder imageHolder;

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "common/cng_crypto.h"
 #include "common/message_texts.h"
 #include "common/resource_ids.h"
 #include "engine/engine_context.h"
@@ -65,8 +66,11 @@ Failure NotAnImage(const UpdateImage& image) {
 
 }  // namespace
 
-ImageResult GetImage(ImageHolder& holder, const std::string& site, const std::string& imagePath,
-                     const std::string& referer, const std::string& userName, const std::string& userPassword) {
+namespace {
+
+ImageResult CachedOrFetchedImage(ImageHolder& holder, const std::string& site, const std::string& imagePath,
+                                 const std::string& referer, const std::string& userName,
+                                 const std::string& userPassword) {
     ImageResult result;
     result.image = holder.get();
     if (result.image && result.image->site == site && result.image->imagePath == imagePath) return result;
@@ -75,6 +79,23 @@ ImageResult GetImage(ImageHolder& holder, const std::string& site, const std::st
     // A fetch on another thread may have filled the cache meanwhile; the later one wins.
     if (result.fetched) holder.reset(image);
     result.image = std::move(image);
+    return result;
+}
+
+}  // namespace
+
+ImageResult GetImage(ImageHolder& holder, const std::string& site, const std::string& imagePath,
+                     const std::string& referer, const std::string& userName, const std::string& userPassword,
+                     const ImageTrust& trust) {
+    ImageResult result = CachedOrFetchedImage(holder, site, imagePath, referer, userName, userPassword);
+    if (!result.fetched || trust.publisherKey.empty()) return result;
+    if (!TrustImage(*result.image, trust, &result.failure)) {
+        // Nothing of a refused image is used: not its files, not its commands.
+        result.fetched = false;
+        result.image = NewImage(site, imagePath, userName, userPassword);
+        return result;
+    }
+    result.digests = &result.image->seal.digests;
     return result;
 }
 
@@ -103,6 +124,12 @@ bool FetchImage(UpdateImage& image, const std::string& referer, Failure* failure
         return false;
     }
     std::vector<char>& text = sink.text();
+    // Read before the parser blanks the comments that carry it.
+    ImageSeal seal;
+    ReadImageSeal(text.data(), text.size(), &seal);
+    if (seal.present && !Sha256Of(text.data(), seal.signedLength, &seal.signedHash)) {
+        seal.problem = "its signed part could not be hashed";
+    }
     const size_t length = CompleteImageLength(text.data(), text.size());
     // Parsed into a copy: what is not an image leaves the image as it was.
     UpdateImage parsed = image;
@@ -117,12 +144,13 @@ bool FetchImage(UpdateImage& image, const std::string& referer, Failure* failure
         *failure = NotAnImage(image);
         return false;
     }
+    parsed.seal = std::move(seal);
     image = std::move(parsed);
     return true;
 }
 
 ImageResult EngineContext::CurrentImage(const std::string& referer) {
-    ImageResult current = GetImage(imageHolder, url, imagePath, referer, userName, userPassword);
+    ImageResult current = GetImage(imageHolder, url, imagePath, referer, userName, userPassword, Trust());
     if (!current.fetched) Report(current.failure);
     return current;
 }

@@ -28,6 +28,7 @@ int EngineContext::DownloadModuleFiles(const std::string& moduleName, bool showU
 
     TransferContext phase(*this, referer);
     phase.cancel = &progress.cancelled();
+    phase.digests = current.digests;
     std::vector<ImageFileEntry> installList;
     {
         LogWriter::Batch lines(log);  // a line per file

@@ -53,7 +53,9 @@ unsigned __stdcall RunPatch(void* record) {
     engine.WriteLog("\r\n----StartPatch:");
     run->failed = false;
     const ImageResult current =
-        GetImage(engine.imageHolder, run->url, run->imagePath, run->referer, run->userName, run->userPassword);
+        GetImage(engine.imageHolder, run->url, run->imagePath, run->referer, run->userName, run->userPassword,
+                 ImageTrust{run->publisherKey, engine.appID});
+    run->digests = current.digests;
     if (current.fetched) {
         PerformPatch(*run, *current.image);
     } else {
@@ -89,6 +91,7 @@ bool EngineContext::StartPatch(const PatchRunRequest& request, ComPtr<IUnknown> 
     run->userPassword = userPassword;
     run->appDirectory = appDirectory;
     run->downloadDirectory = downloadDirectory;
+    run->publisherKey = publisherKey;
     UniqueHandle thread(reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, RunPatch, run.get(), 0, nullptr)));
     if (!thread) return false;
     run.release();  // the thread owns it now

@@ -22,6 +22,10 @@ struct PatchRun {
     std::string userPassword;
     std::string appDirectory;
     std::string downloadDirectory;
+    std::string publisherKey;
+    // With a publisher's key, the SHA-256 of every file the run's image names (the image
+    // outlives the run's use of it); null without a key.
+    const ObjectDigests* digests = nullptr;
     // Set unless the run did everything the image asks for and the installation then
     // verifies against the image: the client is started again with its failure parameters.
     bool failed = false;

@@ -82,6 +82,7 @@ PatchPhase ApplyPatchPath(PatchRun& run, const PatchPath& path, ProgressOperatio
     EngineContext& engine = *run.engine;
     TransferContext phase(engine, run.referer);
     phase.cancel = &progress.cancelled();
+    phase.digests = run.digests;
     for (const ImagePatchStep& step : path) phase.bytesTotal += step.downloadSize;
     ResetProgressBar(IDC_PROGRESS_TOTAL_BAR, phase.bytesTotal);
     const std::string downloads =
@@ -155,6 +156,7 @@ std::vector<ImageFileEntry> InstallMandatoryFiles(PatchRun& run, const UpdateIma
     EngineContext& engine = *run.engine;
     TransferContext phase(engine, run.referer);
     phase.cancel = &progress.cancelled();
+    phase.digests = run.digests;
     std::vector<ImageFileEntry> installList;
     {
         LogWriter::Batch lines(engine.log);  // a line per file

@@ -35,7 +35,7 @@ int EngineContext::IsHalvorinNeeded(std::vector<std::string>* downloaded) {
     GetModuleFileNameA(nullptr, program, MAX_PATH);  // a cut name stays terminated by the extra byte
     const std::string engineDirectory = DirectoryOf(program);
     WriteLog("\r\n----IsHalvorinNeeded:");
-    const ImageResult current = GetImage(imageHolder, url, imagePath, "", userName, userPassword);
+    const ImageResult current = GetImage(imageHolder, url, imagePath, "", userName, userPassword, Trust());
     errorReport.Clear();
     if (!current.fetched) {
         Report(current.failure);
@@ -56,6 +56,7 @@ int EngineContext::IsHalvorinNeeded(std::vector<std::string>* downloaded) {
     progress.Join();  // comes to the foreground; its title and status stay as they are
     TransferContext phase(*this);
     phase.cancel = &progress.cancelled();
+    phase.digests = current.digests;
     for (const ImageFileEntry& entry : image.engineFiles) phase.bytesTotal += entry.downloadSize;
     ResetProgressBar(IDC_PROGRESS_TOTAL_BAR, phase.bytesTotal);
     for (const ImageFileEntry& entry : image.engineFiles) {

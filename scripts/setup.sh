@@ -12,6 +12,8 @@ packages=(
   cmake ninja-build make googletest clang libclang-rt-14-dev python3 curl locales openssl util-linux mount
   # zlib, natively and for Windows
   zlib1g-dev libz-mingw-w64-dev
+  # the publishers' tool signs with OpenSSL natively; Wine's CNG verifies through GnuTLS
+  libssl-dev libgnutls30
   # real sites, compressed files, and the yardsticks of the benchmarks
   nginx-light mscompress bsdiff xdelta3
 )

@@ -6,6 +6,7 @@
 #include "engine/engine_context.h"
 #include "engine/image_holder.h"
 #include "engine/module_list.h"
+#include "common/image_seal.h"
 #include "server/bstr_text.h"
 #include "server/halvorin_object.h"
 
@@ -71,4 +72,22 @@ HRESULT STDMETHODCALLTYPE HalvorinObject::get_moduleList(BSTR* value) { return M
 HRESULT STDMETHODCALLTYPE HalvorinObject::NewHalvorinFiles(BSTR* files) {
     LONG needed = 0;
     return NewHalvorinList(files, &needed);
+}
+
+HRESULT STDMETHODCALLTYPE HalvorinObject::get_publisherKey(BSTR* value) { return GetText(publisherKey_, value); }
+
+HRESULT STDMETHODCALLTYPE HalvorinObject::put_publisherKey(BSTR value) {
+    const std::string text = TextFromBstr(value);
+    PublicKeyBytes key;
+    if (text.empty()) {
+        publisherKey_.clear();
+        return S_OK;
+    }
+    // A key that is no key would refuse every image: told now, the key stays as it was.
+    if (!ParsePublicKeyText(text, &key)) {
+        return Error(E_INVALIDARG, "publisherKey is not a key: give the line of the .pub file that halvorin-site "
+                                   "keygen wrote (halvorin-p256: and 128 hex digits)");
+    }
+    publisherKey_ = PublicKeyText(key);
+    return S_OK;
 }

@@ -141,7 +141,10 @@ void HalvorinObject::CopyPropertiesToContext() {
     context.url = url_;
     context.imagePath = imagePath_;
     context.referer = referer_;
+    context.publisherKey = publisherKey_;
 }
+
+void HalvorinObject::LendKeyToContext() { Context().publisherKey = publisherKey_; }
 
 HRESULT HalvorinObject::GetText(const std::string& field, BSTR* value) {
     if (value == nullptr) return Error(E_POINTER, "the result's place is missing (a null pointer)");
@@ -223,7 +226,11 @@ HRESULT STDMETHODCALLTYPE HalvorinObject::RefreshImage() {
         // A fresh or replaced image is fetched by GetImage already, so a first call transfers twice.
         if (!context.CurrentImage(context.referer).fetched) return S_OK;
         Failure failure;
-        if (!RefreshCachedImage(context.imageHolder, referer_, &failure)) context.Report(failure);
+        if (!RefreshCachedImage(context.imageHolder, referer_, &failure)) {
+            context.Report(failure);
+        } else if (!context.publisherKey.empty()) {
+            context.CurrentImage(context.referer);  // the new image is checked now, and a refusal told
+        }
         return S_OK;
     });
 }

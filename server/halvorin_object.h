@@ -70,6 +70,8 @@ public:
     HRESULT STDMETHODCALLTYPE put_silent(VARIANT_BOOL value) override;
     HRESULT STDMETHODCALLTYPE get_moduleList(BSTR* value) override;
     HRESULT STDMETHODCALLTYPE NewHalvorinFiles(BSTR* files) override;
+    HRESULT STDMETHODCALLTYPE get_publisherKey(BSTR* value) override;
+    HRESULT STDMETHODCALLTYPE put_publisherKey(BSTR value) override;
 
     // ISupportErrorInfo: both interfaces give error information.
     HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID riid) override;
@@ -77,11 +79,13 @@ public:
 private:
     // One operation of this object: lastError is cleared, the appID is checked (a failure
     // with error information when it is empty), and the work runs in the object's failure
-    // scope; the text of its last failure becomes lastError.
+    // scope; the text of its last failure becomes lastError. The context, which other
+    // objects of the appID share, works with this object's publisher key.
     template <typename Work>
     HRESULT Operation(Work work) {
         lastError_.clear();
         if (appID_.empty()) return Error(E_FAIL, "appID is empty: set it before calling any other member");
+        LendKeyToContext();
         FailureText failure;
         HRESULT hr;
         {
@@ -102,6 +106,8 @@ private:
     // The context of appID, bound on first need; a later appID change keeps it.
     EngineContext& Context();
     void CopyPropertiesToContext();
+    // The context works with this object's publisher key for the operation that follows.
+    void LendKeyToContext();
     HRESULT LoadTypeInfo();
     // True when the call was one of the out-text members called the way scripts call
     // them, and was made; *hr is then its result.
@@ -118,5 +124,6 @@ private:
     EngineContext* context_ = nullptr;
     ComPtr<ITypeInfo> typeInfo_;
     bool silent_ = false;
+    std::string publisherKey_;
     std::string lastError_;
 };

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "common/cng_crypto.h"
 #include "common/file_id.h"
 #include "common/image_time_win.h"
 #include "common/message_texts.h"
@@ -52,6 +53,36 @@ Failure DiskFullFailure(const ImageFileEntry& request) {
         "There is no more space on disk to store the\r\ndownloaded file %s. Please free some space\r\nand retry.", path);
     failure.logText = failure.reportText;
     return failure;
+}
+
+// A whole file that is not what the signed image binds to its remote path.
+Failure NotSignedContent(const ImageFileEntry& request, const char* why) {
+    Failure failure =
+        MakeFailure(FormatMessageText(IDS_NOT_SIGNED_CONTENT, request.remotePath.c_str(), request.site.c_str()));
+    failure.reportText = FormatText("File %s from site %s is not the file that the signed update image names (%s); it "
+                                    "was deleted.",
+                                    request.remotePath.c_str(), request.site.c_str(), why);
+    failure.logText = "\r\n" + failure.reportText;
+    return failure;
+}
+
+// With digests, the downloaded file must be the one they give for its remote path; any
+// other is deleted before anybody can use it.
+bool MatchesSignedDigest(TransferContext& context, const ImageFileEntry& request) {
+    if (!context.digests) return true;
+    const auto expected = context.digests->find(request.remotePath);
+    const char* why = nullptr;
+    Sha256Bytes actual;
+    if (expected == context.digests->end()) {
+        why = "the image gives no SHA-256 for it";
+    } else if (!Sha256OfFile(request.localPath, &actual)) {
+        why = "it could not be read to be hashed";
+    } else if (actual != expected->second) {
+        why = "its SHA-256 differs";
+    }
+    if (!why) return true;
+    DeleteFileA(request.localPath.c_str());
+    return context.diagnostics.Report(NotSignedContent(request, why));
 }
 
 bool MoveTo(HANDLE file, uint64_t position) {
@@ -205,7 +236,7 @@ bool DownloadFile(TransferContext& context, const ImageFileEntry& request) {
     const bool complete = HttpGet(target, sink, &error);
     if (complete) sink.Finish();
     sink.Close();  // before any box: the user may look at the file
-    if (complete) return true;
+    if (complete) return MatchesSignedDigest(context, request);
     if (error.step != HttpStep::kSink) {
         return context.diagnostics.Report(DescribeHttpFailure(error, request.remotePath, request.site, false));
     }

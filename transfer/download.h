@@ -17,4 +17,6 @@ constexpr char kResumeRecordKey[] = "Software\\Tolbeck\\Halvorin";
 // checked otherwise). A failure is shown in a message box, added to the error report and
 // logged; a cancel (context.cancel set after a block) is only logged. Both leave the
 // partial file and its resume record, for a later resume; neither file is to be used.
+// With context.digests, a whole file whose SHA-256 is not the one given for its remote
+// path is deleted and the transfer is a failure, told like the others.
 bool DownloadFile(TransferContext& context, const ImageFileEntry& request);

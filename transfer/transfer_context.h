@@ -8,6 +8,7 @@
 #include <string>
 
 #include "common/diagnostics.h"
+#include "common/image_seal.h"
 #include "files/progress_dialog.h"
 
 class TransferContext {
@@ -27,4 +28,8 @@ public:
     // it at its own flag (ProgressOperation), so that no other operation's end or Cancel
     // stops it; by default, the dialog's own flag.
     const std::atomic<bool>* cancel = &abortRequested;
+    // Set (a signed image's digests, by remote path): a file that came whole is kept only
+    // when its SHA-256 is the one given for its remote path; otherwise it is deleted and
+    // the download fails. Null: files are taken as they come.
+    const ObjectDigests* digests = nullptr;
 };

@@ -12,7 +12,9 @@
 #include "brannock/brannock.h"
 #include "brannock/download_pass.h"
 #include "brannock/tests/install_recorder.h"
+#include "common/cng_crypto.h"
 #include "common/com_ptr.h"
+#include "common/image_seal.h"
 #include "common/win_handles.h"
 #include "files/file_identity.h"
 #include "server/tests/server_process.h"
@@ -134,6 +136,46 @@ TEST_F(BrannockTest, FiveLinesLoseTheirBlanksAndKeepTheirTabs) {
     ASSERT_FALSE(GetsOf("/install.rt_").empty());
     EXPECT_EQ("referring", GetsOf("/install.rt_").back().referer);
     EXPECT_EQ("\tuser:pass word\t", GetsOf("/install.rt_").back().authorization);
+}
+
+// With the publisher's key on the sixth line, only an image that key signed installs:
+// the same package from an unsigned image, or with a key line that is no key, does not.
+TEST_F(BrannockTest, ASixthLineKeyInstallsOnlyWhatItSigned) {
+    Register("-regserver");
+    PrivateKeyBytes privateKey;
+    PublicKeyBytes publicKey;
+    ASSERT_TRUE(GenerateP256(&privateKey, &publicKey));
+    const std::string packed = ReadWholeFile(httpcontrol::RootDir() + "install.rt_");
+    Sha256Bytes digest, hash;
+    ASSERT_TRUE(Sha256Of(packed.data(), packed.size(), &digest));
+    const std::string body = "[VERSION 1]\r\n[Modules]\r\nMODULE Install Package\r\n" +
+                             FileLine("install.rt_", "install.rtp", Setup("install.plain")) +
+                             SealDigestLine("install.rt_", digest);
+    SignatureBytes signature;
+    ASSERT_TRUE(Sha256Of(body.data(), body.size(), &hash));
+    ASSERT_TRUE(SignP256(privateKey, publicKey, hash, &signature));
+    Publish("signed.img", body + SealSignatureLine(publicKey, signature));
+    Publish("unsigned.img", body);
+    const std::string keyLine = "\r\n\r\n" + PublicKeyText(publicKey) + "\r\n";
+
+    Configure(ThreeLines("/signed.img") + keyLine);
+    EXPECT_EQ(BRANNOCK_INSTALLED, RunBrannock());
+    EXPECT_TRUE(PackageInstalled());
+
+    DeleteFileA(Setup(kPackage).c_str());
+    DeleteFileA(Setup("install.rtp").c_str());
+    uirobot::BoxWatcher boxes;
+    Configure(ThreeLines("/unsigned.img") + keyLine);
+    EXPECT_EQ(BRANNOCK_DOWNLOAD_FAILED, RunBrannock());
+    EXPECT_FALSE(FileExists(Setup("install.rtp")));
+    EXPECT_FALSE(PackageInstalled());
+    ASSERT_TRUE(boxes.WaitForCount(1, 10000));
+    EXPECT_NE(std::string::npos, boxes.Seen()[0].text.find("does not carry a valid signature")) << boxes.Seen()[0].text;
+
+    httpcontrol::ClearRequestLog();
+    Configure(ThreeLines("/signed.img") + "\r\n\r\nhalvorin-p256:00\r\n");
+    EXPECT_EQ(BRANNOCK_DOWNLOAD_FAILED, RunBrannock());
+    EXPECT_TRUE(GetsOf("/signed.img").empty()) << "a key that is no key ends the pass before the site";
 }
 
 TEST_F(BrannockTest, AFailedModuleDownloadGivesTwoAndNoDialog) {

@@ -40,6 +40,11 @@ TEST(ConfigFile, LinesAreCountedCleanedAndCut) {
     EXPECT_STREQ("/image.txt", config.lines[kImagePathLine]);
     EXPECT_STREQ("referer", config.lines[kRefererLine]);
     EXPECT_STREQ("site", config.lines[kUrlLine]);
+    // The sixth line is the publisher's key, read only after the credentials' lines.
+    ASSERT_TRUE(ReadConfig("a\nb\nc\nuser\npass\n halvorin-p256:ab \r\nseventh\n", &config));
+    EXPECT_STREQ("halvorin-p256:ab", config.lines[kPublisherKeyLine]);
+    ASSERT_TRUE(ReadConfig("a\nb\nc\nuser\n", &config));
+    EXPECT_STREQ("", config.lines[kPublisherKeyLine]);
 }
 
 TEST(TextCut, CopiesStayInTheirBufferAndPathsSplit) {

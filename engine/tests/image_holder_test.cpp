@@ -54,7 +54,7 @@ protected:
 };
 
 TEST_F(ImageHolderTest, CachedImageIsTransferredOnceAndFetchTransfersAgain) {
-    const ImageResult got = GetImage(holder_, site_, "/image.txt", "", "", "");
+    const ImageResult got = GetImage(holder_, site_, "/image.txt", "", "", "", ImageTrust());
     ASSERT_TRUE(got.fetched);
     const UpdateImage& first = *got.image;
     ASSERT_EQ(1u, first.patchSteps.size());
@@ -62,7 +62,7 @@ TEST_F(ImageHolderTest, CachedImageIsTransferredOnceAndFetchTransfersAgain) {
     EXPECT_EQ(site_, first.patchSteps[0].site);
     ASSERT_EQ(1u, first.modules.count("Tools"));
 
-    EXPECT_EQ(got.image, GetImage(holder_, site_, "/image.txt", "", "", "").image);
+    EXPECT_EQ(got.image, GetImage(holder_, site_, "/image.txt", "", "", "", ImageTrust()).image);
     UpdateImage second = first;
     Failure failure;
     std::vector<LoggedRequest> gets = GetsOf("/image.txt");
@@ -88,15 +88,15 @@ TEST_F(ImageHolderTest, CachedImageIsTransferredOnceAndFetchTransfersAgain) {
 
 TEST_F(ImageHolderTest, ChangedImagePathFetchesAnewChangedCredentialsDoNot) {
     ASSERT_TRUE(Serve("other.txt", kImageWithoutModuleLine));
-    const UpdateImage* first = GetImage(holder_, site_, "/image.txt", "", "", "").image.get();
+    const UpdateImage* first = GetImage(holder_, site_, "/image.txt", "", "", "", ImageTrust()).image.get();
     EXPECT_EQ(1u, first->patchSteps.size());
 
-    const UpdateImage& sameWithOtherUser = *GetImage(holder_, site_, "/image.txt", "", "someone", "secret").image;
+    const UpdateImage& sameWithOtherUser = *GetImage(holder_, site_, "/image.txt", "", "someone", "secret", ImageTrust()).image;
     EXPECT_EQ(first, &sameWithOtherUser);
     EXPECT_EQ("", sameWithOtherUser.userName);
     EXPECT_EQ(1u, GetsOf("/image.txt").size());
 
-    const UpdateImage& other = *GetImage(holder_, site_, "/other.txt", "", "", "").image;
+    const UpdateImage& other = *GetImage(holder_, site_, "/other.txt", "", "", "", ImageTrust()).image;
     EXPECT_EQ("/other.txt", other.imagePath);
     EXPECT_TRUE(other.patchSteps.empty());
     ASSERT_EQ(1u, other.modules.size());
@@ -105,14 +105,14 @@ TEST_F(ImageHolderTest, ChangedImagePathFetchesAnewChangedCredentialsDoNot) {
     EXPECT_EQ(1u, GetsOf("/image.txt").size());
 
     // The site is compared exactly too.
-    GetImage(holder_, site_ + ":80", "/other.txt", "", "", "");
+    GetImage(holder_, site_ + ":80", "/other.txt", "", "", "", ImageTrust());
     EXPECT_EQ(2u, GetsOf("/other.txt").size());
 }
 
 // A fetch that fails is told to the caller and never kept: the cached image stays, and a
 // new image that could not be had is not cached, so the next call asks the site again.
 TEST_F(ImageHolderTest, AFailedFetchIsToldAndNeverKept) {
-    const std::shared_ptr<const UpdateImage> cached = GetImage(holder_, site_, "/image.txt", "", "", "").image;
+    const std::shared_ptr<const UpdateImage> cached = GetImage(holder_, site_, "/image.txt", "", "", "", ImageTrust()).image;
     ASSERT_EQ(1u, cached->patchSteps.size());
     ASSERT_TRUE(httpcontrol::WriteRules(R"({"paths": {"/image.txt": {"status": 404}, "/missing.txt": {"status": 404,
                                             "times": 1}, "/page.txt": {"body": "<html>Not here</html>"}}})"));
@@ -126,19 +126,19 @@ TEST_F(ImageHolderTest, AFailedFetchIsToldAndNeverKept) {
     EXPECT_EQ(cached, holder_.get()) << "the cached image was replaced";
     EXPECT_EQ(1u, cached->modules.at("Tools").files.size());
 
-    ImageResult missing = GetImage(holder_, site_, "/missing.txt", "", "", "");
+    ImageResult missing = GetImage(holder_, site_, "/missing.txt", "", "", "", ImageTrust());
     EXPECT_FALSE(missing.fetched);
     EXPECT_EQ(404u, missing.failure.code);
     EXPECT_TRUE(missing.image->patchSteps.empty() && missing.image->modules.empty());
     EXPECT_EQ(cached, holder_.get());
     ASSERT_TRUE(Serve("missing.txt", kImage));
-    missing = GetImage(holder_, site_, "/missing.txt", "", "", "");
+    missing = GetImage(holder_, site_, "/missing.txt", "", "", "", ImageTrust());
     EXPECT_TRUE(missing.fetched) << "the failed fetch was kept";
     EXPECT_EQ(1u, missing.image->patchSteps.size());
     EXPECT_EQ(2u, GetsOf("/missing.txt").size());
 
     // A page that is no image (an error page served with 200) is no image either.
-    const ImageResult page = GetImage(holder_, site_, "/page.txt", "", "", "");
+    const ImageResult page = GetImage(holder_, site_, "/page.txt", "", "", "", ImageTrust());
     EXPECT_FALSE(page.fetched);
     EXPECT_FALSE(page.failure.hasCode);
     EXPECT_EQ(FormatMessageText(IDS_NOT_AN_IMAGE, "/page.txt", site_.c_str()), page.failure.boxText);
@@ -151,7 +151,7 @@ TEST_F(ImageHolderTest, AFailedFetchIsToldAndNeverKept) {
 TEST_F(ImageHolderTest, AnImageWhoseReadFailsIsNotParsed) {
     const std::string head = "[VERSION 2]\r\n[Mandatory]\r\nDELETE FILE victim.txt";
     ASSERT_TRUE(Serve("image.txt", "[VERSION 1]\r\n[Mandatory]\r\nDELETE FILE old.txt\r\n"));
-    const std::shared_ptr<const UpdateImage> cached = GetImage(holder_, site_, "/image.txt", "", "", "").image;
+    const std::shared_ptr<const UpdateImage> cached = GetImage(holder_, site_, "/image.txt", "", "", "", ImageTrust()).image;
     ASSERT_EQ(std::vector<std::string>{"old.txt"}, cached->deleteFiles);
     ASSERT_TRUE(Serve("image.txt", head + ".bak\r\n"));
     ASSERT_TRUE(httpcontrol::WriteRules(R"({"paths": {"/image.txt": {"no_length": true, "cut_after": )" +
@@ -163,7 +163,7 @@ TEST_F(ImageHolderTest, AnImageWhoseReadFailsIsNotParsed) {
               failure.reportText);
     EXPECT_EQ(std::vector<std::string>{"old.txt"}, holder_.get()->deleteFiles);
     ImageHolder fresh;
-    const ImageResult cut = GetImage(fresh, site_, "/image.txt", "", "", "");
+    const ImageResult cut = GetImage(fresh, site_, "/image.txt", "", "", "", ImageTrust());
     EXPECT_FALSE(cut.fetched);
     EXPECT_TRUE(cut.image->deleteFiles.empty());
     EXPECT_EQ(nullptr, fresh.get());
@@ -182,14 +182,14 @@ TEST_F(ImageHolderTest, BaseUrlMakesTheNextGetImageFetchAgainAndFetchGoToTheOthe
     ASSERT_TRUE(httpcontrol::WriteWholeFile(httpcontrol::WineDirectory(otherRoot) + "based.txt",
                                             "[VERSION 2]\r\n[Patches]\r\nFROM V3 TO V4 p34.rtp 20\r\n"));
 
-    std::shared_ptr<const UpdateImage> image = GetImage(holder_, site_, "/based.txt", "", "", "").image;
+    std::shared_ptr<const UpdateImage> image = GetImage(holder_, site_, "/based.txt", "", "", "", ImageTrust()).image;
     EXPECT_EQ(otherAddress, image->site);
     ASSERT_EQ(1u, image->patchSteps.size());
     EXPECT_EQ(otherAddress, image->patchSteps[0].site);
     EXPECT_EQ(1u, GetsOf("/based.txt").size());
 
     // The cached image names the other site now, so it no longer matches the url.
-    image = GetImage(holder_, site_, "/based.txt", "", "", "").image;
+    image = GetImage(holder_, site_, "/based.txt", "", "", "", ImageTrust()).image;
     EXPECT_EQ(2u, GetsOf("/based.txt").size());
     EXPECT_TRUE(GetsOf(httpcontrol::ReadRequestLogFile(otherLog), "/based.txt").empty());
 
@@ -217,7 +217,7 @@ TEST_F(ImageHolderTest, EmptyUserOrPasswordIsPassedAsNoneEachByItself) {
         SCOPED_TRACE(std::string("user '") + c.user + "' password '" + c.password + "'");
         ASSERT_TRUE(httpcontrol::ClearRequestLog());
         ImageHolder holder;
-        const ImageResult got = GetImage(holder, site_, "/image.txt", "", c.user, c.password);
+        const ImageResult got = GetImage(holder, site_, "/image.txt", "", c.user, c.password, ImageTrust());
         const UpdateImage& image = *got.image;
         const std::vector<LoggedRequest> gets = GetsOf("/image.txt");
         ASSERT_FALSE(gets.empty());
@@ -237,7 +237,7 @@ TEST_F(ImageHolderTest, EmptyUserOrPasswordIsPassedAsNoneEachByItself) {
 }
 
 TEST_F(ImageHolderTest, RefererIsSentOnlyWhenGiven) {
-    GetImage(holder_, site_, "/image.txt", "http://client.example/update", "", "");
+    GetImage(holder_, site_, "/image.txt", "http://client.example/update", "", "", ImageTrust());
     Failure failure;
     RefreshCachedImage(holder_, "", &failure);
     RefreshCachedImage(holder_, "http://client.example/refresh", &failure);
@@ -261,7 +261,7 @@ TEST_F(ImageHolderTest, ConnectionFailuresCarryTheSystemCode) {
     for (const Case& c : {Case{"127.0.0.89", 12029, IDS_CANNOT_GET_FILE}, Case{"", 87, IDS_CANNOT_OPEN_SITE},
                           Case{"no-such-host.invalid", 12007, IDS_CANNOT_GET_FILE}}) {
         SCOPED_TRACE(c.site);
-        const ImageResult got = GetImage(holder_, c.site, "/image.txt", "", "", "");
+        const ImageResult got = GetImage(holder_, c.site, "/image.txt", "", "", "", ImageTrust());
         EXPECT_FALSE(got.fetched);
         EXPECT_EQ(c.code, got.failure.code);
         const std::string expected = c.textId == IDS_CANNOT_OPEN_SITE
@@ -292,7 +292,7 @@ TEST_F(ImageHolderTest, OneReadTakesAnImageUpTo65535BytesEvenWhenTheServerTrickl
     ASSERT_TRUE(Serve("big.txt", text));
     // The server hands the answer out in 4 KiB pieces with pauses between them.
     ASSERT_TRUE(httpcontrol::WriteRules(R"({"paths": {"/big.txt": {"chunk_size": 4096, "chunk_delay": 0.02}}})"));
-    ASSERT_TRUE(GetImage(holder_, site_, "/big.txt", "", "", "").fetched);
+    ASSERT_TRUE(GetImage(holder_, site_, "/big.txt", "", "", "", ImageTrust()).fetched);
     ASSERT_EQ(1u, holder_.get()->modules.count("Big"));
     EXPECT_EQ(static_cast<size_t>(lines), holder_.get()->modules.at("Big").files.size());
 
@@ -323,7 +323,7 @@ TEST_F(ImageHolderTest, TheLineCutByTheReadLimitIsDropped) {
     text.resize(65535 - cutLine.size() - 2, ' ');
     text += "\r\n" + cutLine + ".bak\r\nDELETE FILE after.txt\r\n";
     ASSERT_TRUE(Serve("cut.txt", text));
-    const UpdateImage& image = *GetImage(holder_, site_, "/cut.txt", "", "", "").image;
+    const UpdateImage& image = *GetImage(holder_, site_, "/cut.txt", "", "", "", ImageTrust()).image;
     EXPECT_EQ(std::vector<std::string>{"keep.txt"}, image.deleteFiles);
 }
 

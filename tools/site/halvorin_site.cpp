@@ -1,6 +1,7 @@
 // halvorin-site: the publishers' tool. "publish" makes an update site from a manifest,
 // "check" verifies a site against its image, "dump" shows an update image as the engine
-// parses it, "fileid" prints the file Id and size of files to write into an image.
+// parses it, "fileid" prints the file Id and size of files to write into an image,
+// "keygen" makes a key to sign sites with.
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -15,7 +16,9 @@
 #include "tools/site/file_facts.h"
 #include "tools/site/image_json.h"
 #include "tools/site/image_warnings.h"
+#include "tools/makepatch/tool_io.h"
 #include "tools/site/publish.h"
+#include "tools/site/site_crypto.h"
 #include "tools/site/site_check.h"
 
 namespace {
@@ -31,14 +34,16 @@ const char kUsage[] =
     "      replaces there only what it made before), never into or around the manifest's\n"
     "      or a release's folder. --dry-run lists what it would write, make and remove;\n"
     "      --force publishes into a folder that is not empty beside what it holds.\n"
-    "  halvorin-site check [--codepage N] SITE_DIR IMAGE\n"
-    "  halvorin-site check [--codepage N] http[s]://HOST[:PORT] /IMAGE_PATH\n"
+    "  halvorin-site check [--codepage N] [--key KEY.pub] SITE_DIR IMAGE\n"
+    "  halvorin-site check [--codepage N] [--key KEY.pub] http[s]://HOST[:PORT] /IMAGE_PATH\n"
     "      Reads the image as the engine reads it and checks that the site (a folder, or a\n"
     "      web site fetched as the engine fetches it) holds every file it names, as it\n"
     "      describes it, and that its patches fit together; every warning of dump is a\n"
     "      problem too. IMAGE is the image's path on the site (/myapp/image.txt) or, for a\n"
     "      folder, a file. The image's names are read in code page N (default: the one\n"
-    "      the site's publish recorded, else 1252). Exits 1 when a problem is found.\n"
+    "      the site's publish recorded, else 1252). A signed image must carry a valid\n"
+    "      signature, and every file it names the SHA-256 it gives; with --key, the image\n"
+    "      must be signed, by that key. Exits 1 when a problem is found.\n"
     "  halvorin-site dump IMAGE [--site S] [--user U] [--password P]\n"
     "      Parses the update image IMAGE as the engine does and prints the result as one\n"
     "      JSON object. The image starts with site S, user U and password P (empty by\n"
@@ -46,7 +51,12 @@ const char kUsage[] =
     "      Warnings about lines the engine passes over go to standard error.\n"
     "  halvorin-site fileid FILE...\n"
     "      Prints for every FILE its file Id, its size in bytes and its path, the values\n"
-    "      a FILE line of the image expects.\n";
+    "      a FILE line of the image expects.\n"
+    "  halvorin-site keygen KEYFILE\n"
+    "      Makes a key to sign sites with (\"sign KEYFILE\" in the manifest): the private\n"
+    "      key in KEYFILE, readable by you only, and the public key, the line that the\n"
+    "      application gives the engine as its publisherKey, in KEYFILE.pub. Never\n"
+    "      overwrites a key.\n";
 
 struct FileCloser {
     void operator()(FILE* file) const { fclose(file); }
@@ -190,6 +200,15 @@ int Check(int argc, char** argv) {
             options.codePage = i + 1 < argc ? static_cast<unsigned>(strtoul(argv[i + 1], &end, 10)) : 0;
             if (options.codePage == 0 || *end != '\0') return UsageError("check: --codepage takes a code page number");
             ++i;
+        } else if (arg == "--key") {
+            std::vector<uint8_t> bytes;
+            if (i + 1 >= argc) return UsageError("check: --key takes the .pub file of a key");
+            if (!ReadInputFile(argv[++i], &bytes) ||
+                !ParsePublicKeyText(std::string(bytes.begin(), bytes.end()), &options.publisherKey)) {
+                fprintf(stderr, "halvorin-site: %s is not a public key file that keygen wrote\n", argv[i]);
+                return kExitFailure;
+            }
+            options.keyGiven = true;
         } else if (arg.size() > 1 && arg[0] == '-') {
             return UsageError(("check: unknown option " + arg).c_str());
         } else {
@@ -200,6 +219,18 @@ int Check(int argc, char** argv) {
     const size_t problems = CheckSite(arguments[0], arguments[1], options, stdout);
     if (problems == 0) printf("halvorin-site: %s: no problems\n", arguments[1].c_str());
     return problems == 0 ? 0 : 1;
+}
+
+int KeyGen(int argc, char** argv) {
+    if (argc != 1) return UsageError("keygen takes KEYFILE");
+    std::string publicLine, error;
+    if (!WriteNewKey(argv[0], &publicLine, &error)) {
+        fprintf(stderr, "halvorin-site: %s\n", error.c_str());
+        return kExitFailure;
+    }
+    printf("%s\n", publicLine.c_str());
+    fprintf(stderr, "halvorin-site: private key in %s (keep it off the site), public key in %s.pub\n", argv[0], argv[0]);
+    return 0;
 }
 
 }  // namespace
@@ -215,5 +246,6 @@ int main(int argc, char** argv) {
     if (command == "publish") return Publish(argc - 2, argv + 2);
     if (command == "check") return Check(argc - 2, argv + 2);
     if (command == "fileid") return FileIds(argc - 2, argv + 2);
+    if (command == "keygen") return KeyGen(argc - 2, argv + 2);
     return UsageError(("unknown command " + command).c_str());
 }

@@ -225,6 +225,18 @@ bool ParseManifest(const std::string& text, Manifest* manifest, std::string* err
             std::string flags;
             if (count == 3 && !flagsOf(words[3], &flags)) return false;
             manifest->modules.back().files.push_back({words[1], Slashes(words[2]), flags, number});
+        } else if (directive == "sign") {
+            if (!wants(1, 1) || words[1].empty()) return fail("sign takes the private key file that halvorin-site keygen wrote");
+            manifest->signKey = words[1];
+            manifest->signLine = number;
+        } else if (directive == "expires") {
+            char* end = nullptr;
+            const unsigned long days = wants(1, 1) ? strtoul(words[1].c_str(), &end, 10) : 0;
+            if (!wants(1, 1) || words[1].empty() || *end != '\0' || days == 0 || days > 36500) {
+                return fail("expires takes a number of days, 1 to 36500");
+            }
+            manifest->expiresDays = static_cast<unsigned>(days);
+            manifest->expiresLine = number;
         } else {
             return fail("unknown directive \"" + directive + "\"");
         }
@@ -232,6 +244,10 @@ bool ParseManifest(const std::string& text, Manifest* manifest, std::string* err
     number = 0;
     if (manifest->site.empty()) return fail("no site");
     if (manifest->releases.empty()) return fail("no release");
+    if (manifest->expiresDays && manifest->signKey.empty()) {
+        number = manifest->expiresLine;
+        return fail("expires without sign: only a signed image carries an end date");
+    }
     for (const ManifestDirect& direct : manifest->directFrom) {
         bool known = false;
         for (const ManifestRelease& release : manifest->releases) known = known || release.version == direct.version;

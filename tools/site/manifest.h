@@ -17,6 +17,9 @@
 //   module-file tools/t.exe tools\t.exe [exec]   source, installed path, flags
 //   codepage 1252                     the ANSI code page of the clients, in which the image
 //                                     names the files (1252 when not given)
+//   sign keys/site.key                sign the image with this private key (halvorin-site
+//                                     keygen), binding every file it names by its SHA-256
+//   expires 90                        the signed image is refused that many days after publish
 //
 // Flags are "[exec]" and "[exec_always]", in any case and together, or "none". A UTF-8
 // byte-order mark at the start is passed over.
@@ -61,6 +64,10 @@ struct Manifest {
     std::vector<ManifestFile> mandatory;  // source: a path or pattern in the newest release
     std::vector<ManifestFile> engine;
     std::vector<ManifestModule> modules;
+    std::string signKey;       // the private key file; empty: the image is not signed
+    size_t signLine = 0;
+    unsigned expiresDays = 0;  // 0: the signature does not expire
+    size_t expiresLine = 0;
 };
 
 // Reads the manifest text. False with *error as "LINE: problem" for the first problem:

@@ -13,6 +13,7 @@
 #include "tools/makepatch/tool_io.h"
 #include "tools/site/code_page.h"
 #include "tools/site/manifest.h"
+#include "tools/site/site_crypto.h"
 #include "tools/site/site_files.h"
 #include "tools/site/site_install.h"
 #include "tools/site/szdd.h"
@@ -250,6 +251,38 @@ private:
         for (const ManifestModule& module : manifest_.modules) {
             if (!FitsTheImage(module.description)) return Fail(error, 0, "module " + module.name + ": the description holds a quote");
         }
+        if (!manifest_.signKey.empty()) {
+            std::string problem;
+            if (!ReadSigningKey(Resolve(manifest_.signKey), &signingKey_, &problem)) {
+                return Fail(error, manifest_.signLine, problem);
+            }
+        }
+        return true;
+    }
+
+    // The seal: the SHA-256 of every file the site serves for the image, the end date,
+    // and the signature of all that and the image before it.
+    bool Seal(std::string* image, std::string* error) {
+        for (const auto& digest : digests_) *image += SealDigestLine(digest.first, digest.second);
+        if (manifest_.expiresDays) {
+            *image += SealExpiresLine(static_cast<int64_t>(time(nullptr)) + int64_t{86400} * manifest_.expiresDays);
+        }
+        Sha256Bytes hash;
+        SignatureBytes signature;
+        if (!ToolSha256(image->data(), image->size(), &hash) ||
+            !ToolSign(signingKey_.privateKey, signingKey_.publicKey, hash, &signature)) {
+            return Fail(error, manifest_.signLine, "the image could not be signed");
+        }
+        *image += SealSignatureLine(signingKey_.publicKey, signature);
+        return true;
+    }
+
+    // Remembers the SHA-256 of a file as the site serves it, for the seal.
+    bool Digest(const std::string& remote, const std::vector<uint8_t>& bytes, std::string* error) {
+        Sha256Bytes digest;
+        if (manifest_.signKey.empty()) return true;
+        if (!ToolSha256(bytes.data(), bytes.size(), &digest)) return Fail(error, 0, "cannot hash " + remote);
+        digests_[remote] = digest;
         return true;
     }
 
@@ -268,6 +301,7 @@ private:
         if (!MakeDirectories(partial + "/patches") || !WriteOutputFile(partial + "/" + name, patch)) {
             return Fail(error, 0, "cannot write " + name);
         }
+        if (!Digest(Remote(name), patch, error)) return false;
         Progress("  " + std::to_string(patch.size()) + " bytes, " + std::to_string(result.patched) + " patched, " +
                  std::to_string(result.added) + " added, " + std::to_string(result.deleted) + " deleted");
         *image += "FROM V" + std::to_string(older.version) + " TO V" + std::to_string(newer.version) + " " +
@@ -289,6 +323,7 @@ private:
         if (!MakeDirectories(target.substr(0, target.find_last_of('/'))) || !WriteOutputFile(target, compressed)) {
             return Fail(error, 0, "cannot write " + target);
         }
+        if (!Digest(Remote(file.remote), compressed, error)) return false;
         const std::string id = FormatFileId(ChecksumBytes(bytes.data(), bytes.size()),
                                             static_cast<unsigned>(((modified / 60) % 60 + 60) % 60));
         std::string local;
@@ -346,6 +381,7 @@ private:
         if (!mandatory.empty()) image += "[Mandatory]\r\n" + mandatory;
         if (!engine.empty()) image += "[Halvorin]\r\n" + engine;
         if (!modules.empty()) image += "[Modules]\r\n" + modules;
+        if (!manifest_.signKey.empty() && !Seal(&image, error)) return false;
         if (image.size() > kImageReadLimit) {
             return Fail(error, 0, "the image would be " + std::to_string(image.size()) + " bytes; the engine reads " +
                                       std::to_string(kImageReadLimit) + " at most");
@@ -371,6 +407,8 @@ private:
     std::vector<std::vector<std::string>> releaseFiles_;
     std::vector<Published> files_;  // mandatory files first, then the engine's, then the modules'
     size_t mandatoryCount_ = 0;
+    SigningKey signingKey_;
+    std::map<std::string, Sha256Bytes> digests_;  // remote path: SHA-256 of the served bytes
 };
 
 }  // namespace

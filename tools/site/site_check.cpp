@@ -1,6 +1,7 @@
 #include "tools/site/site_check.h"
 
 #include <algorithm>
+#include <ctime>
 #include <map>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include "tools/makepatch/tool_io.h"
 #include "tools/site/code_page.h"
 #include "tools/site/image_warnings.h"
+#include "tools/site/site_crypto.h"
 #include "tools/site/site_files.h"
 #include "tools/site/site_install.h"
 #include "tools/site/site_reader.h"
@@ -58,7 +60,8 @@ std::string Folded(std::string path) {
 class SiteChecker {
 public:
     SiteChecker(const std::string& site, const std::string& image, const CheckOptions& options, FILE* out)
-        : site_(site), image_(image), codePage_(options.codePage), out_(out) {}
+        : site_(site), image_(image), codePage_(options.codePage), out_(out), keyGiven_(options.keyGiven),
+          key_(options.publisherKey) {}
 
     size_t Run() {
         std::vector<uint8_t> bytes;
@@ -67,6 +70,7 @@ public:
             Problem(0, "the image is empty: the engine reads nothing from it");
             return problems_;
         }
+        CheckSeal(bytes);
         if (bytes.size() > kImageReadLimit) {
             Problem(0, "the image is " + std::to_string(bytes.size()) + " bytes; the engine reads only the first " +
                            std::to_string(kImageReadLimit));
@@ -108,6 +112,49 @@ private:
     void Problem(size_t line, const std::string& text) {
         fprintf(out_, "%s:%s %s\n", image_.c_str(), line ? (std::to_string(line) + ":").c_str() : "", text.c_str());
         ++problems_;
+    }
+
+    // The signature of a signed image, as a client with its key checks it; and with
+    // --key, that there is one, by that key.
+    void CheckSeal(const std::vector<uint8_t>& bytes) {
+        const char* text = reinterpret_cast<const char*>(bytes.data());
+        ReadImageSeal(text, bytes.size(), &seal_);
+        if (!seal_.present) {
+            if (keyGiven_) Problem(0, "the image is not signed: a client with the key refuses it");
+            return;
+        }
+        if (!seal_.problem.empty()) {
+            Problem(0, "the seal cannot be read: " + seal_.problem);
+            return;
+        }
+        checkDigests_ = true;
+        size_t lineEnd = seal_.signedLength;
+        while (lineEnd < bytes.size() && text[lineEnd] != '\r' && text[lineEnd] != '\n') ++lineEnd;
+        if (lineEnd > kImageReadLimit) {
+            Problem(0, "the signature ends at byte " + std::to_string(lineEnd) + ", past the " +
+                           std::to_string(kImageReadLimit) + " the engine reads: a client with the key refuses the image");
+        }
+        Sha256Bytes hash;
+        if (!ToolSha256(text, seal_.signedLength, &hash) || !ToolVerify(seal_.signer, hash, seal_.signature)) {
+            Problem(0, "the signature does not match the image: it was changed after it was signed");
+        } else if (keyGiven_ && seal_.signer != key_) {
+            Problem(0, "the image is signed with another key than the one given");
+        }
+        if (seal_.expires && static_cast<int64_t>(time(nullptr)) > seal_.expiresAt) {
+            Problem(0, "the signature expired on " + SealTimeText(seal_.expiresAt) + ": a client with the key refuses the image");
+        }
+    }
+
+    // A file of a signed image must have the SHA-256 its seal gives.
+    void CheckDigest(const std::string& remote, const std::vector<uint8_t>& bytes, size_t line) {
+        if (!checkDigests_) return;
+        const auto expected = seal_.digests.find(remote);
+        Sha256Bytes actual;
+        if (expected == seal_.digests.end()) {
+            Problem(line, "the signed image gives no SHA-256 for " + remote + ": a client with the key refuses it");
+        } else if (!ToolSha256(bytes.data(), bytes.size(), &actual) || actual != expected->second) {
+            Problem(line, remote + " is not the file the image was signed with (its SHA-256 differs)");
+        }
     }
 
     // Finds the image as the arguments name it, and the code page its names are in.
@@ -188,6 +235,7 @@ private:
         case SiteRead::kRead:
             break;
         }
+        CheckDigest(remote, *bytes, line);
         if (bytes->size() != size) {
             Problem(line, remote + " is " + std::to_string(bytes->size()) + " bytes; the line says " +
                               std::to_string(size));
@@ -285,6 +333,10 @@ private:
     std::string image_;
     unsigned codePage_;
     FILE* out_;
+    bool keyGiven_;
+    PublicKeyBytes key_;
+    ImageSeal seal_;
+    bool checkDigests_ = false;  // the image is signed and its seal reads
     std::string engineSite_;  // the site entries come from unless a BASE URL names another
     size_t problems_ = 0;
     std::vector<CheckedStep> steps_;

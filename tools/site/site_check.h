@@ -6,14 +6,21 @@
 // step: the file exists, has the line's size and is a sound patch; each step starts from
 // the files the step before it leaves, and the steps to the newest version leave the
 // files the image installs. A DELETE FILE line may not name a file the image installs.
+// A signed image must carry a valid signature that lies within what the engine reads and
+// has not expired, and every file it names must have the SHA-256 its seal gives.
 #pragma once
 #include <cstdio>
 #include <string>
+
+#include "common/image_seal.h"
 
 struct CheckOptions {
     // The code page the image's names are written in; 0: the one the site's mark records
     // (publish writes it), else 1252.
     unsigned codePage = 0;
+    // --key: the image must be signed, by this key.
+    bool keyGiven = false;
+    PublicKeyBytes publisherKey{};
 };
 
 // The site is a folder, or a web site "http://host[:port]" or "https://host[:port]" whose

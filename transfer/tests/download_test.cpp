@@ -790,7 +790,7 @@ TEST_F(DownloadTest, FiguresAndStatusInTheSessionLanguage) {
     ASSERT_EQ(french, SessionIsFrench()) << "UI language " << GetUserDefaultUILanguage();
     const std::string data = Serve("langue.bin", 50000);
     ASSERT_TRUE(httpcontrol::WriteRules(
-        R"({"paths": {"/langue.bin": {"pause_after": 0, "pause": 0.5, "chunk_size": 16384, "chunk_delay": 0.1}}})"));
+        R"({"paths": {"/langue.bin": {"pause_after": 0, "pause": 0.5, "chunk_size": 16384, "chunk_delay": 0.3}}})"));
     const ImageFileEntry entry = Entry("langue.bin", 50000);
     // A partial file without a record is resumed, which shows the resume figures too.
     ASSERT_TRUE(WriteWholeFile(entry.localPath, data.substr(0, 16384)));

@@ -85,7 +85,7 @@ TEST_F(SecureSiteTest, ImageAndResumedDownloadOverTls) {
     ASSERT_TRUE(httpcontrol::WriteWholeFile(httpcontrol::RootDir() + "p12.rtp", data));
 
     ImageHolder holder;
-    const std::shared_ptr<const UpdateImage> image = GetImage(holder, "https://" + host_, "/image.txt", "", "", "").image;
+    const std::shared_ptr<const UpdateImage> image = GetImage(holder, "https://" + host_, "/image.txt", "", "", "", ImageTrust()).image;
     ASSERT_EQ(1u, image->patchSteps.size());
     EXPECT_EQ("https://" + host_, image->patchSteps[0].site);
 
