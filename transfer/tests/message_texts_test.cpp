@@ -36,7 +36,7 @@ TEST_F(MessageTextsTest, SessionLanguageIsTheOneTheRunAskedFor) {
 TEST_F(MessageTextsTest, ErrorTextsCarryTheAdviceAndOthersDoNot) {
     const std::string advice = SessionIsFrench() ? kFrenchAdvice : kEnglishAdvice;
     EXPECT_EQ(advice, MessageText(IDS_ADVICE));
-    for (int id : {102, 103, 104, 105, 106, 107, 108, 109, 110, 117, 118, 124, 125, 126}) {
+    for (int id : {102, 103, 104, 105, 106, 107, 108, 109, 110, 117, 118, 124, 125, 126, 127, 128, 129, 130}) {
         const std::string& text = MessageText(id);
         ASSERT_GT(text.size(), advice.size()) << id;
         EXPECT_EQ(advice, text.substr(text.size() - advice.size())) << id;
@@ -45,7 +45,7 @@ TEST_F(MessageTextsTest, ErrorTextsCarryTheAdviceAndOthersDoNot) {
     for (int id = 111; id <= 116; ++id) EXPECT_EQ(std::string::npos, MessageText(id).find(advice)) << id;
     for (int id = 119; id <= 123; ++id) EXPECT_EQ(std::string::npos, MessageText(id).find(advice)) << id;
     EXPECT_EQ("", MessageText(100));
-    EXPECT_EQ("", MessageText(127));
+    EXPECT_EQ("", MessageText(131));
 }
 
 TEST_F(MessageTextsTest, TextsOfTheSessionLanguage) {
