@@ -1,5 +1,6 @@
-// SHA-256 (FIPS 180-4): the strong checksum that a patch stores for every file it
-// expects and every file it produces.
+// SHA-256: the strong checksum that a patch stores for every file it expects and every
+// file it produces. Computed by the platform, never by our own code: CNG (bcrypt.dll) in
+// the Windows builds, OpenSSL's libcrypto natively.
 #pragma once
 #include <array>
 #include <cstddef>
@@ -9,22 +10,18 @@ using Sha256Digest = std::array<uint8_t, 32>;
 
 class Sha256 {
 public:
-    Sha256() { Reset(); }
+    Sha256();
+    ~Sha256();
+    Sha256(const Sha256&) = delete;
+    Sha256& operator=(const Sha256&) = delete;
+
     void Reset();
     void Update(const void* data, size_t size);
     Sha256Digest Finish();
 
     static Sha256Digest Of(const void* data, size_t size);
 
-    // Turns the processor's SHA extensions on or off (on by default where present);
-    // returns whether they are in use. Lets the tests compare both paths.
-    static bool UseAcceleration(bool enabled);
-
 private:
-    void Compress(const uint8_t* blocks, size_t count);
-
-    uint32_t state_[8];
-    uint64_t length_ = 0;  // bytes hashed so far
-    uint8_t buffer_[64];
-    size_t buffered_ = 0;
+    // The platform's hash state (an EVP_MD_CTX, or a CNG hash handle).
+    void* state_ = nullptr;
 };

@@ -17,7 +17,7 @@ import tempfile
 import zipfile
 
 SYSTEM = {"kernel32.dll", "user32.dll", "advapi32.dll", "ole32.dll", "oleaut32.dll", "wininet.dll",
-          "comctl32.dll", "shell32.dll", "gdi32.dll", "lz32.dll", "version.dll", "msvcrt.dll"}
+          "comctl32.dll", "shell32.dll", "gdi32.dll", "lz32.dll", "version.dll", "msvcrt.dll", "bcrypt.dll"}
 MACHINE = {"win32": "pei-i386", "win64": "pei-x86-64"}
 CONTENTS = {"halvorin.exe", "patchw32.dll", "Brannock.dll", "halvorin.tlb", "Config.Ins", "INTEGRATOR.md",
             "include/halvorin.h", "include/halvorin_i.c", "include/halvorin.idl", "tools/halvorin-site.exe",

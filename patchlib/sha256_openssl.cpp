@@ -1,0 +1,46 @@
+// SHA-256 from OpenSSL's libcrypto (native builds).
+#include <openssl/evp.h>
+
+#include <cstdlib>
+
+#include "patchlib/sha256.h"
+
+namespace {
+
+EVP_MD_CTX* Context(void* state) { return static_cast<EVP_MD_CTX*>(state); }
+
+// A hash the library cannot compute would make every check say "damaged"; that cannot be
+// told apart from a real fault, so it ends the program (it only happens out of memory).
+void Require(int ok) {
+    if (ok != 1) abort();
+}
+
+}  // namespace
+
+Sha256::Sha256() : state_(EVP_MD_CTX_new()) {
+    if (!state_) abort();
+    Reset();
+}
+
+Sha256::~Sha256() { EVP_MD_CTX_free(Context(state_)); }
+
+void Sha256::Reset() { Require(EVP_DigestInit_ex(Context(state_), EVP_sha256(), nullptr)); }
+
+void Sha256::Update(const void* data, size_t size) {
+    if (size) Require(EVP_DigestUpdate(Context(state_), data, size));
+}
+
+Sha256Digest Sha256::Finish() {
+    Sha256Digest digest;
+    unsigned int length = 0;
+    Require(EVP_DigestFinal_ex(Context(state_), digest.data(), &length));
+    if (length != digest.size()) abort();
+    Reset();
+    return digest;
+}
+
+Sha256Digest Sha256::Of(const void* data, size_t size) {
+    Sha256 hash;
+    hash.Update(data, size);
+    return hash.Finish();
+}
