@@ -80,6 +80,21 @@ ComPtr<IHalvorin> Engine(const std::string& site) {
     engine->put_appDirectory(Bstr(directory));
     engine->put_downloadDirectory(Bstr(directory + "\\download"));
     engine->put_logFile(Bstr(directory + "\\update.log"));
+    // The publisher's key ships with the application: with it, the engine takes only
+    // what the publisher signed.
+    char key[256] = "";
+    FILE* keyFile = fopen((directory + "\\publisher.key").c_str(), "rb");
+    if (keyFile) {
+        const size_t read = fread(key, 1, sizeof key - 1, keyFile);  // a key line is 142 characters
+        key[read] = '\0';
+        fclose(keyFile);
+        ComPtr<IHalvorin2> signedOnly;
+        if (FAILED(engine->QueryInterface(IID_IHalvorin2, signedOnly.ReceiveVoid())) ||
+            FAILED(signedOnly->put_publisherKey(Bstr(key)))) {
+            Note("the publisher key cannot be set");
+            return ComPtr<IHalvorin>();
+        }
+    }
     return engine;
 }
 

@@ -22,10 +22,14 @@ site_address=127.0.0.40
 rm -rf "$work" "$shot_dir"
 mkdir -p "$work/releases" "$shot_dir"
 
+echo "== the publisher's signing key (halvorin-site keygen)"
+mkdir -p "$work/keys"
+"$top/out/native/bin/halvorin-site" keygen "$work/keys/demo.key" 2>/dev/null
+
 echo "== three releases of the sample application"
-python3 - "$work/releases" "$bin" <<'PY'
+python3 - "$work/releases" "$bin" "$work/keys/demo.key.pub" <<'PY'
 import os, random, shutil, sys
-root, bin_dir = sys.argv[1], sys.argv[2]
+root, bin_dir, key = sys.argv[1], sys.argv[2], sys.argv[3]
 rng = random.Random(3)
 prices = [rng.randrange(100, 10000) for _ in range(20000)]
 media = rng.randbytes(3 * 1024 * 1024)
@@ -33,6 +37,7 @@ for release in (1, 2, 3):
     tree = os.path.join(root, "v%d" % release)
     os.makedirs(os.path.join(tree, "data"))
     shutil.copy(os.path.join(bin_dir, "sample_app_%d.exe" % release), os.path.join(tree, "app.exe"))
+    shutil.copy(key, os.path.join(tree, "publisher.key"))  # the application ships its publisher's key
     with open(os.path.join(tree, "readme.txt"), "w") as f:
         f.write("Sample application, release %d.\n" % release)
     for i in range(0, len(prices), 997):  # each release changes some prices
@@ -57,6 +62,7 @@ mandatory *
 mandatory data/*
 engine $bin/halvorin.exe
 engine $bin/patchw32.dll
+sign ../keys/demo.key
 EOF
 for release in 1 2 3; do
   echo "   release $release: $(find "$work/releases/v$release" -type f | wc -l) files, $(du -sb "$work/releases/v$release" | cut -f1) bytes"
@@ -64,7 +70,7 @@ done
 
 echo "== publishing the site (halvorin-site publish)"
 "$top/out/native/bin/halvorin-site" publish "$work/releases/site.txt" "$work/site"
-"$top/out/native/bin/halvorin-site" check "$work/site" "$work/site/image.txt"
+"$top/out/native/bin/halvorin-site" check --key "$work/keys/demo.key.pub" "$work/site" "$work/site/image.txt"
 
 echo "== a private Wine prefix: halvorin.exe registered, release 1 installed"
 source "$top/scripts/wine-session.sh"
