@@ -1,22 +1,29 @@
 #!/usr/bin/env bash
-# Patch benchmark: makepatch against bsdiff/bspatch and xdelta3 -9 on real pairs of
-# consecutive releases of Debian programs and libraries (a release and its security or
-# point update, as the package lists hold them). For each pair: patch size, time to
-# make, time to apply, and the ratios ours/bsdiff (size, make) and ours/xdelta3 (apply).
+# Patch benchmark: makepatch against bsdiff/bspatch, xdelta3 -9 and zstd -19
+# --patch-from on real pairs of neighbouring releases, in two groups:
+#   ELF  Debian programs and libraries (a release and its security or point update, as
+#        the package lists hold them);
+#   PE   Windows executables and DLLs, i686 and x86_64: native programs of npm packages at
+#        two neighbouring releases (some of them a small fix), and this project's own
+#        halvorin.exe, patchw32.dll and Brannock.dll built at two commits some way apart.
+# For each pair: patch sizes, time to make, time to apply and our peak memory while
+# applying; per group the geometric mean and the worst of size/bsdiff, size/zstd,
+# make/bsdiff, apply/xdelta3 and peak/larger file.
 #
 # Self-contained: configures an optimised build without sanitizers in
-# build/bench-native, downloads the packages into build/patch-bench, and prints a table.
-# Packages that cannot be downloaded are skipped. Needs bsdiff, xdelta3, python3.
-#   bench/patch/run.sh [RUNS]     RUNS: timed runs per command (median taken), default 5
+# build/bench-native, fetches what it compares into build/patch-bench (kept there, so a
+# second run fetches and builds nothing), and prints the tables. What cannot be fetched
+# or built is skipped. Needs bsdiff, xdelta3, zstd, npm, python3 and the mingw compilers.
+#   bench/patch/run.sh [RUNS]     RUNS: timed runs per command (median taken), default 3
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
 here="$top/bench/patch"
-runs=${1:-5}
+runs=${1:-3}
 work="$top/build/patch-bench"
 build="$top/build/bench-native"
 timing="$here/timing.py"
 
-for tool in bsdiff bspatch xdelta3 python3 dpkg-deb apt-get apt-cache cmake ninja; do
+for tool in bsdiff bspatch xdelta3 zstd npm python3 dpkg-deb apt-get apt-cache cmake ninja git; do
   command -v "$tool" >/dev/null || { echo "bench: $tool is missing (scripts/setup.sh installs it)" >&2; exit 2; }
 done
 
@@ -40,7 +47,8 @@ declare -A files=(
 )
 packages=(libssl3 openssl libc6 openssh-client git libcurl4 curl sudo)
 
-mkdir -p "$work/debs" "$work/unpacked" "$work/pairs" "$work/out"
+rm -rf "$work/pairs"
+mkdir -p "$work/debs" "$work/unpacked" "$work/pairs/elf" "$work/pairs/pe" "$work/out"
 echo "== fetching two releases of: ${packages[*]}"
 pairs=()
 for package in "${packages[@]}"; do
@@ -81,58 +89,112 @@ for package in "${packages[@]}"; do
       echo "   $name: the same in both releases of $package, skipped"
       continue
     fi
-    cp "$o" "$work/pairs/$name.old"
-    cp "$n" "$work/pairs/$name.new"
-    pairs+=("$name")
+    cp "$o" "$work/pairs/elf/$name.old"
+    cp "$n" "$work/pairs/elf/$name.new"
+    pairs+=("elf/$name")
     echo "   $name: $package ${versions[0]} -> ${versions[1]}"
+  done
+done
+
+# PE pairs from npm: package, the two releases, the files (paths inside the package; a
+# version in a file name is matched by '*').
+pe_packages=(
+  "@esbuild/win32-x64 0.28.1 0.28.2 esbuild.exe"
+  "@esbuild/win32-ia32 0.28.1 0.28.2 esbuild.exe"
+  "@rollup/rollup-win32-x64-msvc 4.69.2 4.69.3 rollup.win32-x64-msvc.node"
+  "@rollup/rollup-win32-ia32-msvc 4.69.2 4.69.3 rollup.win32-ia32-msvc.node"
+  "@img/sharp-win32-x64 0.35.5 0.35.6 lib/sharp-win32-x64-*.node lib/libvips-cpp-*.dll"
+  "@img/sharp-win32-ia32 0.35.5 0.35.6 lib/sharp-win32-ia32-*.node lib/libvips-cpp-*.dll"
+)
+mkdir -p "$work/npm"
+echo "== fetching two releases of the npm packages"
+for entry in "${pe_packages[@]}"; do
+  read -r package older newer patterns <<<"$entry"
+  ok=1
+  for version in "$older" "$newer"; do
+    dir="$work/npm/${package//[@\/]/_}-$version"
+    if [ ! -d "$dir" ]; then
+      rm -rf "$dir.tmp" && mkdir -p "$dir.tmp"
+      if (cd "$dir.tmp" && npm pack "$package@$version" --silent >/dev/null 2>&1 && tar xzf ./*.tgz); then
+        mv "$dir.tmp" "$dir"
+      else
+        ok=0
+      fi
+    fi
+  done
+  if ((!ok)); then echo "   $package: download failed, skipped"; continue; fi
+  short=${package#@}
+  short=${short//\//-}
+  for pattern in $patterns; do
+    o=$(compgen -G "$work/npm/${package//[@\/]/_}-$older/package/$pattern" | head -n 1) || o=""
+    n=$(compgen -G "$work/npm/${package//[@\/]/_}-$newer/package/$pattern" | head -n 1) || n=""
+    if [ -z "$o" ] || [ -z "$n" ] || cmp -s "$o" "$n"; then echo "   $pattern: not a pair in $package, skipped"; continue; fi
+    name="$short+$(basename "${pattern//\*/V}")"
+    cp "$o" "$work/pairs/pe/$name.old"
+    cp "$n" "$work/pairs/pe/$name.new"
+    pairs+=("pe/$name")
+    echo "   $name: $older -> $newer"
+  done
+done
+
+# This project's own binaries at two commits some way apart, for both Windows targets.
+own_old=5af690f own_new=5c4b012
+echo "== building halvorin.exe, patchw32.dll and Brannock.dll at $own_old and $own_new"
+for commit in "$own_old" "$own_new"; do
+  for arch in i686 x86_64; do
+    out="$work/own/$commit-$arch"
+    [ -f "$out/done" ] && continue
+    tree="$work/own/src-$commit"
+    [ -d "$tree" ] || git -C "$top" worktree add --detach "$tree" "$commit" >/dev/null 2>&1 ||
+      { echo "   $commit: no such commit, skipped"; continue; }
+    if cmake -G Ninja -S "$tree" -B "$out/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHALVORIN_TESTS=OFF \
+         -DCMAKE_TOOLCHAIN_FILE="$tree/cmake/toolchain-$arch-w64-mingw32.cmake" -DHALVORIN_OUT_DIR="$out/bin" \
+         >"$out.log" 2>&1 &&
+       cmake --build "$out/build" --target halvorin patchw32 brannock_dll -j 2 >>"$out.log" 2>&1; then
+      touch "$out/done"
+    else
+      echo "   $commit $arch: build failed (see $out.log), skipped"
+    fi
+  done
+done
+for arch in i686 x86_64; do
+  for file in halvorin.exe patchw32.dll Brannock.dll; do
+    o="$work/own/$own_old-$arch/bin/$file" n="$work/own/$own_new-$arch/bin/$file"
+    [ -f "$o" ] && [ -f "$n" ] || continue
+    # The debug information is not what ships: both are stripped.
+    name="own-$arch+$file"
+    strip_tool="$arch-w64-mingw32-strip"
+    "$strip_tool" -o "$work/pairs/pe/$name.old" "$o" && "$strip_tool" -o "$work/pairs/pe/$name.new" "$n" &&
+      pairs+=("pe/$name")
   done
 done
 ((${#pairs[@]})) || { echo "bench: no pairs could be fetched" >&2; exit 1; }
 
-# t [--fresh OUTPUT] COMMAND...: median wall time; OUTPUT is removed before each run.
+# t [--fresh OUTPUT] COMMAND...: median wall time and the peak memory (KiB) of the runs;
+# OUTPUT is removed before each run.
 t() { python3 "$timing" "$runs" "$@"; }
 size() { stat -c %s "$1"; }
 
 echo "== measuring ($runs runs per command, median wall time)"
 results="$work/results.tsv"
 : >"$results"
-for name in "${pairs[@]}"; do
-  old="$work/pairs/$name.old"; new="$work/pairs/$name.new"; out="$work/out/$name"
-  mk_ours=$(t --fresh "$out.hvp" "$makepatch" --file "$old" "$new" "$out.hvp")
-  mk_bsd=$(t --fresh "$out.bsd" bsdiff "$old" "$new" "$out.bsd")
-  mk_xd=$(t --fresh "$out.xd" xdelta3 -f -9 -e -s "$old" "$new" "$out.xd")
-  ap_ours=$(t --fresh "$out.hvp.new" "$makepatch" --apply-file "$old" "$out.hvp" "$out.hvp.new")
-  ap_bsd=$(t --fresh "$out.bsd.new" bspatch "$old" "$out.bsd.new" "$out.bsd")
-  ap_xd=$(t --fresh "$out.xd.new" xdelta3 -f -d -s "$old" "$out.xd" "$out.xd.new")
-  for result in "$out.hvp.new" "$out.bsd.new" "$out.xd.new"; do
+for pair in "${pairs[@]}"; do
+  old="$work/pairs/$pair.old"; new="$work/pairs/$pair.new"; out="$work/out/${pair//\//_}"
+  read -r mk_ours _ < <(t --fresh "$out.hvp" "$makepatch" --file "$old" "$new" "$out.hvp")
+  read -r mk_bsd _ < <(t --fresh "$out.bsd" bsdiff "$old" "$new" "$out.bsd")
+  read -r mk_xd _ < <(t --fresh "$out.xd" xdelta3 -f -9 -e -s "$old" "$new" "$out.xd")
+  read -r mk_zst _ < <(t --fresh "$out.zst" zstd -q -19 --patch-from="$old" "$new" -o "$out.zst")
+  read -r ap_ours peak < <(t --fresh "$out.hvp.new" "$makepatch" --apply-file "$old" "$out.hvp" "$out.hvp.new")
+  read -r ap_bsd _ < <(t --fresh "$out.bsd.new" bspatch "$old" "$out.bsd.new" "$out.bsd")
+  read -r ap_xd _ < <(t --fresh "$out.xd.new" xdelta3 -f -d -s "$old" "$out.xd" "$out.xd.new")
+  zstd -q -d --patch-from="$old" "$out.zst" -o "$out.zst.new" -f
+  for result in "$out.hvp.new" "$out.bsd.new" "$out.xd.new" "$out.zst.new"; do
     cmp -s "$new" "$result" || { echo "bench: $result differs from the new file" >&2; exit 1; }
   done
-  printf '%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\n' "$name" "$(size "$new")" \
-    "$(size "$out.hvp")" "$(size "$out.bsd")" "$(size "$out.xd")" \
-    "$mk_ours" "$mk_bsd" "$mk_xd" "$ap_ours" "$ap_bsd" "$ap_xd" >>"$results"
+  larger=$(( $(size "$old") > $(size "$new") ? $(size "$old") : $(size "$new") ))
+  printf '%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\n' "$pair" "$(size "$new")" \
+    "$(size "$out.hvp")" "$(size "$out.bsd")" "$(size "$out.xd")" "$(size "$out.zst")" \
+    "$mk_ours" "$mk_bsd" "$mk_xd" "$ap_ours" "$ap_bsd" "$ap_xd" "$peak" "$larger" "$mk_zst" >>"$results"
 done
 
-python3 - "$results" <<'PY'
-import math, sys
-rows = [line.rstrip("\n").split("\t") for line in open(sys.argv[1])]
-def geo(values):
-    return math.exp(sum(math.log(v) for v in values) / len(values))
-print()
-print(f"{'file':<22}{'size':>10} | {'patch: ours':>11}{'bsdiff':>9}{'xdelta3':>9} | "
-      f"{'make s: ours':>12}{'bsdiff':>8}{'xdelta3':>8} | {'apply s: ours':>13}{'bspatch':>8}{'xdelta3':>8}")
-size_r, make_r, apply_r = [], [], []
-for r in rows:
-    name, size = r[0], int(r[1])
-    ours, bsd, xd = (int(x) for x in r[2:5])
-    mk = [float(x) for x in r[5:8]]
-    ap = [float(x) for x in r[8:11]]
-    print(f"{name:<22}{size:>10} | {ours:>11}{bsd:>9}{xd:>9} | {mk[0]:>12.3f}{mk[1]:>8.3f}{mk[2]:>8.3f} | "
-          f"{ap[0]:>13.4f}{ap[1]:>8.4f}{ap[2]:>8.4f}")
-    size_r.append(ours / bsd); make_r.append(mk[0] / mk[1]); apply_r.append(ap[0] / ap[2])
-print()
-print(f"{'file':<22}{'size/bsdiff':>12}{'make/bsdiff':>12}{'apply/xdelta3':>14}")
-for r, s, m, a in zip(rows, size_r, make_r, apply_r):
-    print(f"{r[0]:<22}{s:>12.3f}{m:>12.3f}{a:>14.3f}")
-print(f"{'geometric mean':<22}{geo(size_r):>12.3f}{geo(make_r):>12.3f}{geo(apply_r):>14.3f}")
-print(f"{'worst':<22}{max(size_r):>12.3f}{max(make_r):>12.3f}{max(apply_r):>14.3f}")
-PY
+python3 "$here/report.py" "$results"

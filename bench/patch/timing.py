@@ -1,11 +1,13 @@
 #!/usr/bin/env python3
-"""Runs a command several times and prints the median wall time in seconds.
+"""Runs a command several times and prints the median wall time in seconds and the
+peak resident memory of its runs in KiB.
 
 usage: timing.py RUNS [--fresh PATH] COMMAND [ARG ...]
 --fresh PATH removes PATH before every run (not timed), so every tool writes its
 output as a new file instead of replacing the one of the run before.
 The command's output is discarded; a non-zero exit stops with that code."""
 import os
+import resource
 import statistics
 import subprocess
 import sys
@@ -28,7 +30,9 @@ def main():
         if result.returncode != 0:
             print(f"timing: {args[0]} exited with {result.returncode}", file=sys.stderr)
             sys.exit(result.returncode)
-    print(f"{statistics.median(times):.4f}")
+    # The children's peak is the largest of any run, and every child here is the command.
+    peak = resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss
+    print(f"{statistics.median(times):.4f} {peak}")
 
 
 if __name__ == "__main__":
