@@ -15,7 +15,7 @@ packages=(
   # the publishers' tool signs with OpenSSL natively; Wine's CNG verifies through GnuTLS
   libssl-dev libgnutls30
   # real sites, compressed files, and the yardsticks of the benchmarks
-  nginx-light mscompress bsdiff xdelta3 zstd
+  nginx-light mscompress bsdiff xdelta3 zstd time
 )
 
 missing=()

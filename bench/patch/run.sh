@@ -23,7 +23,7 @@ work="$top/build/patch-bench"
 build="$top/build/bench-native"
 timing="$here/timing.py"
 
-for tool in bsdiff bspatch xdelta3 zstd npm python3 dpkg-deb apt-get apt-cache cmake ninja git; do
+for tool in bsdiff bspatch xdelta3 zstd npm python3 dpkg-deb apt-get apt-cache cmake ninja git /usr/bin/time; do
   command -v "$tool" >/dev/null || { echo "bench: $tool is missing (scripts/setup.sh installs it)" >&2; exit 2; }
 done
 

@@ -7,7 +7,7 @@ usage: timing.py RUNS [--fresh PATH] COMMAND [ARG ...]
 output as a new file instead of replacing the one of the run before.
 The command's output is discarded; a non-zero exit stops with that code."""
 import os
-import resource
+import tempfile
 import statistics
 import subprocess
 import sys
@@ -21,17 +21,22 @@ def main():
     if args[:1] == ["--fresh"]:
         fresh, args = args[1], args[2:]
     times = []
-    for _ in range(runs):
-        if fresh and os.path.exists(fresh):
-            os.remove(fresh)
-        start = time.perf_counter()
-        result = subprocess.run(args, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        times.append(time.perf_counter() - start)
-        if result.returncode != 0:
-            print(f"timing: {args[0]} exited with {result.returncode}", file=sys.stderr)
-            sys.exit(result.returncode)
-    # The children's peak is the largest of any run, and every child here is the command.
-    peak = resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss
+    peak = 0
+    with tempfile.NamedTemporaryFile("r") as report:
+        for _ in range(runs):
+            if fresh and os.path.exists(fresh):
+                os.remove(fresh)
+            # GNU time reports the command's own peak: a fork of this Python process would
+            # count Python's memory too.
+            start = time.perf_counter()
+            result = subprocess.run(["/usr/bin/time", "-f", "%M", "-o", report.name] + args,
+                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            times.append(time.perf_counter() - start)
+            if result.returncode != 0:
+                print(f"timing: {args[0]} exited with {result.returncode}", file=sys.stderr)
+                sys.exit(result.returncode)
+            report.seek(0)
+            peak = max(peak, int(report.read().split()[-1]))
     print(f"{statistics.median(times):.4f} {peak}")
 
 
