@@ -19,7 +19,11 @@ public:
     void Update(const void* data, size_t size);
     Sha256Digest Finish();
 
-    static Sha256Digest Of(const void* data, size_t size);
+    static Sha256Digest Of(const void* data, size_t size) {
+        Sha256 hash;
+        hash.Update(data, size);
+        return hash.Finish();
+    }
 
 private:
     // The platform's hash state (an EVP_MD_CTX, or a CNG hash handle).

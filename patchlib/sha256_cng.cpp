@@ -59,9 +59,3 @@ Sha256Digest Sha256::Finish() {
     Reset();
     return digest;
 }
-
-Sha256Digest Sha256::Of(const void* data, size_t size) {
-    Sha256 hash;
-    hash.Update(data, size);
-    return hash.Finish();
-}

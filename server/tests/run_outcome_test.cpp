@@ -33,17 +33,6 @@ protected:
         ASSERT_TRUE(WriteWholeFile(httpcontrol::RootDir() + "patches\\p12bad.rtp", damaged));
     }
 
-    // Starts the update of an installation and waits for the client's relaunch: the
-    // parameters it was given ("/ok" or "/failed"), or "" when it was not started.
-    std::string Update(IHalvorin* engine, int from, int to) {
-        const std::string record = app_.File("relaunched.txt");
-        DeleteFileA(record.c_str());
-        EXPECT_EQ(S_OK, engine->StartPatch(0, Bstr(Relaunch(record)), Bstr(""), Bstr("/ok"), Bstr("/failed"), from, to));
-        const std::string relaunched = WaitForFile(record);
-        const std::string line = relaunched.substr(0, relaunched.find('\n'));
-        return line.empty() ? line : line.substr(line.rfind(' ') + 1);
-    }
-
     // Whether a line of the error report begins with the text.
     bool Told(IHalvorin* engine, const std::string& start) {
         const std::vector<std::string> lines = Report(engine);

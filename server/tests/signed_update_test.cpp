@@ -133,15 +133,6 @@ protected:
         return "/variants/" + name + ".txt";
     }
 
-    std::string Update(IHalvorin* engine, int from, int to) {
-        const std::string record = app_.File("relaunched.txt");
-        DeleteFileA(record.c_str());
-        EXPECT_EQ(S_OK, engine->StartPatch(0, Bstr(Relaunch(record)), Bstr(""), Bstr("/ok"), Bstr("/failed"), from, to));
-        const std::string relaunched = WaitForFile(record);
-        const std::string line = relaunched.substr(0, relaunched.find('\n'));
-        return line.empty() ? line : line.substr(line.rfind(' ') + 1);
-    }
-
     // Whether a line of the error report begins with the text and tells of a file that is
     // not the signed one.
     bool Told(IHalvorin* engine, const std::string& start) {

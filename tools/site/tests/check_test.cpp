@@ -12,26 +12,11 @@
 #include <string>
 #include <vector>
 
+#include "tools/site/tests/tool_test_files.h"
+
 namespace {
 
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream data;
-    data << in.rdbuf();
-    return data.str();
-}
-
-void WriteAll(const std::string& path, const std::string& data) {
-    system(("mkdir -p '" + path.substr(0, path.rfind('/')) + "'").c_str());
-    std::ofstream(path, std::ios::binary) << data;
-}
-
-std::string RandomBytes(size_t size, unsigned seed) {
-    std::mt19937 random(seed);
-    std::string bytes(size, '\0');
-    for (char& c : bytes) c = static_cast<char>(random());
-    return bytes;
-}
+using namespace site_tool_test;
 
 // The line of text that begins with start, with its line end.
 std::string LineOf(const std::string& text, const std::string& start) {
@@ -65,10 +50,7 @@ protected:
     static std::string Site() { return *dir_ + "/site"; }
 
     static int Tool(const std::string& arguments, std::string* output) {
-        const std::string out = *dir_ + "/output.txt";
-        const int status = system((std::string(getenv("HALVORIN_SITE_TOOL")) + " " + arguments + " >'" + out + "' 2>&1").c_str());
-        *output = ReadAll(out);
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return RunTool(arguments, *dir_ + "/output.txt", output);
     }
 
     // The problems check reports for the image text, served as /case.img of the site.

@@ -13,27 +13,11 @@
 #include <vector>
 
 #include "tools/site/szdd.h"
+#include "tools/site/tests/tool_test_files.h"
 
 namespace {
 
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream data;
-    data << in.rdbuf();
-    return data.str();
-}
-
-void WriteAll(const std::string& path, const std::string& data) {
-    system(("mkdir -p '" + path.substr(0, path.rfind('/')) + "'").c_str());
-    std::ofstream(path, std::ios::binary) << data;
-}
-
-std::string RandomBytes(size_t size, unsigned seed) {
-    std::mt19937 random(seed);
-    std::string bytes(size, '\0');
-    for (char& c : bytes) c = static_cast<char>(random());
-    return bytes;
-}
+using namespace site_tool_test;
 
 class Publish : public ::testing::Test {
 protected:
@@ -45,12 +29,7 @@ protected:
     void TearDown() override { system(("rm -rf '" + dir_ + "'").c_str()); }
 
     // Runs the tool; its exit code, with what it printed in *output.
-    int Tool(const std::string& arguments, std::string* output) {
-        const std::string out = dir_ + "/output.txt";
-        const int status = system((std::string(getenv("HALVORIN_SITE_TOOL")) + " " + arguments + " >'" + out + "' 2>&1").c_str());
-        *output = ReadAll(out);
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
+    int Tool(const std::string& arguments, std::string* output) { return RunTool(arguments, dir_ + "/output.txt", output); }
 
     std::string dir_;
 };

@@ -2,6 +2,7 @@
 // messages, and the file Ids it computes from real files.
 #include <gtest/gtest.h>
 #include "engine/tests/worked_example_image.h"
+#include "tools/site/tests/tool_test_files.h"
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -176,16 +177,8 @@ std::string Quote(const std::string& text) {
     return quoted + "'";
 }
 
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream data;
-    data << in.rdbuf();
-    return data.str();
-}
-
-void WriteAll(const std::string& path, const std::string& data) {
-    std::ofstream(path, std::ios::binary) << data;
-}
+using site_tool_test::ReadAll;
+using site_tool_test::WriteAll;
 
 class SiteTool : public ::testing::Test {
 protected:
