@@ -12,7 +12,8 @@ constexpr uint64_t kDeltaMaxSize = 0x7FFF0000;
 
 enum class DeltaFilter : uint8_t {
     kNone = 0,
-    kX86 = 1,  // x86 branch targets made absolute in both contents first
+    kX86 = 1,         // x86 branch targets made absolute in both contents first
+    kExecutable = 2,  // the references of an old PE file predicted through an address map
 };
 
 struct DeltaOptions {
@@ -20,6 +21,9 @@ struct DeltaOptions {
     // deltas larger, since relative targets stay equal when caller and callee move
     // together, and the difference coding already absorbs moved targets.
     DeltaFilter filter = DeltaFilter::kNone;
+    // With no filter asked for: when both contents are PE files of one machine, the
+    // executable transform is tried too, and the smaller delta kept.
+    bool executables = true;
     int level = 9;  // deflate level of the streams
 };
 

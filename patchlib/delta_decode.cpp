@@ -6,6 +6,8 @@
 #include "patchlib/byte_io.h"
 #include "patchlib/delta.h"
 #include "patchlib/delta_layout.h"
+#include "patchlib/pe_layout.h"
+#include "patchlib/pe_transform.h"
 #include "patchlib/x86_filter.h"
 #include "patchlib/zlib_stream.h"
 
@@ -16,9 +18,9 @@ namespace {
 constexpr size_t kSlice = 256 * 1024;
 
 bool HeaderFits(const DeltaHeader& h, uint64_t streamBytes, uint64_t newSize) {
-    if (h.filter > static_cast<uint8_t>(DeltaFilter::kX86)) return false;
+    if (h.filter > static_cast<uint8_t>(DeltaFilter::kExecutable)) return false;
     uint64_t total = 0;
-    for (int s = 0; s < kStreamCount; ++s) {
+    for (int s = 0; s < h.Streams(); ++s) {
         if (h.packed[s] > streamBytes || !PlausibleRawLength(h.raw[s], h.packed[s])) return false;
         total += h.packed[s];  // each term at most streamBytes: no overflow
     }
@@ -182,8 +184,11 @@ void AddOld(const uint8_t* old, uint8_t* out, size_t size, FieldCoder& coder) {
 
 class Decoder {
 public:
-    Decoder(const uint8_t* old, uint8_t* out, uint64_t newSize, DeltaProgress* progress)
-        : old_(old), out_(out), newSize_(newSize), progress_(progress) {}
+    // fixes: the predicted values that stand in for old bytes (the executable transform),
+    // laid over each slice of old content as it is read.
+    Decoder(const uint8_t* old, const std::vector<ReferenceFix>& fixes, uint8_t* out, uint64_t newSize,
+            DeltaProgress* progress)
+        : old_(old), fixes_(fixes), out_(out), newSize_(newSize), progress_(progress) {}
 
     DeltaStatus Run(const DeltaHeader& h, const uint8_t* streams, const std::vector<Instruction>& instructions) {
         const uint8_t* gaps = streams + h.packed[kControlStream];
@@ -210,7 +215,14 @@ private:
             const size_t slice = std::min(length, kSlice - written_ % kSlice);
             uint8_t* to = out_ + written_;
             if (!differences_.Read(to, slice)) return DeltaStatus::kCorrupt;
-            AddOld(from, to, slice, coder);
+            const uint8_t* source = from;
+            if (!fixes_.empty()) {
+                if (window_.empty()) window_.resize(kSlice);
+                memcpy(window_.data(), from, slice);
+                ApplyFixes(fixes_, static_cast<size_t>(from - old_), window_.data(), slice);
+                source = window_.data();
+            }
+            AddOld(source, to, slice, coder);
             from += slice;
             length -= slice;
             if (!Wrote(slice)) return DeltaStatus::kStopped;
@@ -236,6 +248,8 @@ private:
     }
 
     const uint8_t* old_;
+    const std::vector<ReferenceFix>& fixes_;
+    std::vector<uint8_t> window_;  // one slice of old content with its fixes
     uint8_t* out_;
     uint64_t newSize_;
     DeltaProgress* progress_;
@@ -243,6 +257,24 @@ private:
     DifferenceReader differences_;
     InflateReader extra_;
 };
+
+// The executable transform's predictions for the old content: its layout (it must be a
+// PE file, as it was when the patch was made) and the address map of the payload.
+bool PredictFromPayload(const uint8_t* old, size_t oldSize, const DeltaHeader& h, const uint8_t* streams,
+                        std::vector<ReferenceFix>* fixes) {
+    PeLayout layout;
+    if (!ReadPeLayout(old, oldSize, &layout)) return false;
+    uint64_t mapAt = 0;
+    for (int s = 0; s < kMapStream; ++s) mapAt += h.packed[s];
+    std::vector<uint8_t> mapBytes;
+    AddressMap map;
+    if (!InflateBytes(streams + mapAt, static_cast<size_t>(h.packed[kMapStream]), h.raw[kMapStream], &mapBytes) ||
+        !ReadAddressMap(mapBytes.data(), mapBytes.size(), &map)) {
+        return false;
+    }
+    *fixes = PredictReferences(old, oldSize, layout, map);
+    return true;
+}
 
 }  // namespace
 
@@ -268,8 +300,13 @@ DeltaStatus DecodeDelta(const uint8_t* oldData, size_t oldSize, const uint8_t* p
             X86Filter(filteredOld.data(), filteredOld.size());
             old = filteredOld.data();
         }
+        std::vector<ReferenceFix> fixes;
+        if (header.filter == static_cast<uint8_t>(DeltaFilter::kExecutable) &&
+            !PredictFromPayload(oldData, oldSize, header, streams, &fixes)) {
+            return DeltaStatus::kCorrupt;
+        }
         out->assign(static_cast<size_t>(newSize), 0);
-        Decoder decoder(old, out->data(), newSize, progress);
+        Decoder decoder(old, fixes, out->data(), newSize, progress);
         const DeltaStatus status = decoder.Run(header, streams, instructions);
         if (status != DeltaStatus::kOk) return status;
         if (header.filter == static_cast<uint8_t>(DeltaFilter::kX86)) X86Unfilter(out->data(), out->size());

@@ -13,6 +13,8 @@
 #include "patchlib/byte_io.h"
 #include "patchlib/delta.h"
 #include "patchlib/delta_layout.h"
+#include "patchlib/pe_layout.h"
+#include "patchlib/pe_transform.h"
 #include "patchlib/suffix_array.h"
 #include "patchlib/x86_filter.h"
 #include "patchlib/zlib_stream.h"
@@ -114,6 +116,7 @@ public:
         : old_(old), oldSize_(oldSize), new_(now), newSize_(newSize), control_(controlBytes), matcher_(old, static_cast<size_t>(oldSize)) {}
 
     std::vector<uint8_t> controlBytes, diffBytes, extraBytes;
+    std::vector<AlignedStretch> stretches;  // what the instructions take from the old content
 
     void Run() {
         int64_t scan = 0, matchLength = 0;
@@ -175,6 +178,10 @@ public:
                 backward -= keep;
             }
 
+            if (forward) {
+                stretches.push_back({static_cast<uint32_t>(lastPos), static_cast<uint32_t>(lastScan),
+                                     static_cast<uint32_t>(forward)});
+            }
             FieldCoder coder;
             for (int64_t i = 0; i < forward; ++i) diffBytes.push_back(coder.Encode(old_[lastPos + i], new_[lastScan + i]));
             const int64_t literalStart = lastScan + forward, literalEnd = scan - backward;
@@ -245,6 +252,52 @@ void SplitDifferences(const std::vector<uint8_t>& bytes, std::vector<uint8_t>* g
     }
 }
 
+// The payload of what the builder made, with the address map as a fifth stream when
+// there is one.
+bool Pack(DeltaBuilder& builder, DeltaFilter filter, const std::vector<uint8_t>* map, int level,
+          std::vector<uint8_t>* out) {
+    std::vector<uint8_t> raw[kMaxStreams];
+    raw[kControlStream] = std::move(builder.controlBytes);
+    SplitDifferences(builder.diffBytes, &raw[kGapStream], &raw[kByteStream]);
+    raw[kExtraStream] = std::move(builder.extraBytes);
+    if (map) raw[kMapStream] = *map;
+
+    DeltaHeader header;
+    header.filter = static_cast<uint8_t>(filter);
+    std::vector<uint8_t> packed[kMaxStreams];
+    for (int s = 0; s < header.Streams(); ++s) {
+        if (!DeflateBytes(raw[s].data(), raw[s].size(), level, &packed[s])) return false;
+        header.raw[s] = raw[s].size();
+        header.packed[s] = packed[s].size();
+    }
+    out->clear();
+    ByteWriter writer(*out);
+    header.Write(writer);
+    for (int s = 0; s < header.Streams(); ++s) writer.Bytes(packed[s].data(), packed[s].size());
+    return true;
+}
+
+// The executable transform's delta, when both contents are PE files of one machine and
+// the plain delta's alignment moves any reference of the old one.
+bool EncodeExecutable(const uint8_t* oldData, size_t oldSize, const uint8_t* newData, size_t newSize,
+                      const std::vector<AlignedStretch>& stretches, int level, std::vector<uint8_t>* out) {
+    PeLayout oldLayout, newLayout;
+    if (!ReadPeLayout(oldData, oldSize, &oldLayout) || !ReadPeLayout(newData, newSize, &newLayout) ||
+        oldLayout.machine != newLayout.machine) {
+        return false;
+    }
+    const AddressMap map = BuildAddressMap(oldData, oldLayout, newData, newLayout, stretches);
+    const std::vector<ReferenceFix> fixes = PredictReferences(oldData, oldSize, oldLayout, map);
+    if (fixes.empty()) return false;
+    std::vector<uint8_t> predicted(oldData, oldData + oldSize);
+    ApplyFixes(fixes, 0, predicted.data(), predicted.size());
+    std::vector<uint8_t> mapBytes;
+    WriteAddressMap(map, &mapBytes);
+    DeltaBuilder builder(predicted.data(), static_cast<int64_t>(oldSize), newData, static_cast<int64_t>(newSize));
+    builder.Run();
+    return Pack(builder, DeltaFilter::kExecutable, &mapBytes, level, out);
+}
+
 }  // namespace
 
 bool EncodeDelta(const uint8_t* oldData, size_t oldSize, const uint8_t* newData, size_t newSize,
@@ -263,24 +316,15 @@ bool EncodeDelta(const uint8_t* oldData, size_t oldSize, const uint8_t* newData,
         }
         DeltaBuilder builder(oldData, static_cast<int64_t>(oldSize), newData, static_cast<int64_t>(newSize));
         builder.Run();
-
-        std::vector<uint8_t> raw[kStreamCount];
-        raw[kControlStream] = std::move(builder.controlBytes);
-        SplitDifferences(builder.diffBytes, &raw[kGapStream], &raw[kByteStream]);
-        raw[kExtraStream] = std::move(builder.extraBytes);
-
-        DeltaHeader header;
-        header.filter = static_cast<uint8_t>(filter);
-        std::vector<uint8_t> packed[kStreamCount];
-        for (int s = 0; s < kStreamCount; ++s) {
-            if (!DeflateBytes(raw[s].data(), raw[s].size(), options.level, &packed[s])) return false;
-            header.raw[s] = raw[s].size();
-            header.packed[s] = packed[s].size();
+        const std::vector<AlignedStretch> stretches = std::move(builder.stretches);
+        if (!Pack(builder, filter, nullptr, options.level, out)) return false;
+        if (filter == DeltaFilter::kNone && options.executables) {
+            std::vector<uint8_t> transformed;
+            if (EncodeExecutable(oldData, oldSize, newData, newSize, stretches, options.level, &transformed) &&
+                transformed.size() < out->size()) {
+                out->swap(transformed);
+            }
         }
-        out->clear();
-        ByteWriter writer(*out);
-        header.Write(writer);
-        for (const auto& stream : packed) writer.Bytes(stream.data(), stream.size());
         return true;
     } catch (const std::bad_alloc&) {
         return false;

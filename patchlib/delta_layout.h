@@ -6,20 +6,24 @@
 
 #include "patchlib/byte_io.h"
 
-// The four deflated streams of a payload, in payload order.
-enum DeltaStream { kControlStream, kGapStream, kByteStream, kExtraStream, kStreamCount };
+// The deflated streams of a payload, in payload order: four in every payload, and the
+// address map after them in a payload of the executable transform.
+enum DeltaStream { kControlStream, kGapStream, kByteStream, kExtraStream, kStreamCount, kMapStream = kStreamCount,
+                   kMaxStreams };
 
 struct DeltaHeader {
     // Smallest possible header: two bytes and eight one-byte numbers.
     static constexpr size_t kMinSize = 2 + 2 * kStreamCount;
     uint8_t filter = 0;
-    uint64_t raw[kStreamCount] = {};
-    uint64_t packed[kStreamCount] = {};
+    uint64_t raw[kMaxStreams] = {};
+    uint64_t packed[kMaxStreams] = {};
+
+    int Streams() const { return filter == 2 ? kMaxStreams : kStreamCount; }  // 2: DeltaFilter::kExecutable
 
     void Write(ByteWriter& writer) const {
         writer.U8(filter);
         writer.U8(0);
-        for (int s = 0; s < kStreamCount; ++s) {
+        for (int s = 0; s < Streams(); ++s) {
             writer.UVar(raw[s]);
             writer.UVar(packed[s]);
         }
@@ -27,7 +31,7 @@ struct DeltaHeader {
     bool Read(ByteReader& reader) {
         uint8_t reserved;
         if (!reader.U8(&filter) || !reader.U8(&reserved) || reserved != 0) return false;
-        for (int s = 0; s < kStreamCount; ++s) {
+        for (int s = 0; s < Streams(); ++s) {
             if (!reader.UVar(&raw[s]) || !reader.UVar(&packed[s])) return false;
         }
         return true;

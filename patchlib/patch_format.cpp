@@ -82,6 +82,12 @@ PatchReadStatus ReadEntry(ByteReader& reader, PatchEntry* entry) {
     return IsSafePatchPath(entry->path) ? PatchReadStatus::kOk : PatchReadStatus::kUnsafePath;
 }
 
+// The first byte of a delta names its filter.
+bool UsesExecutableTransform(const PatchEntry& entry) {
+    return entry.kind == EntryKind::kPatch && entry.payloadSize &&
+           entry.payload[0] == static_cast<uint8_t>(DeltaFilter::kExecutable);
+}
+
 // No two records for one file, and no record for a path that another one uses as a
 // directory ("a" and "a/b").
 bool PathsAreDistinct(const std::vector<PatchEntry>& entries) {
@@ -100,10 +106,11 @@ bool PathsAreDistinct(const std::vector<PatchEntry>& entries) {
 }  // namespace
 
 std::vector<uint8_t> WritePatch(const PatchContents& contents) {
+    const bool transformed = std::any_of(contents.entries.begin(), contents.entries.end(), UsesExecutableTransform);
     std::vector<uint8_t> bytes;
     ByteWriter writer(bytes);
     writer.Bytes(kPatchMagic, sizeof kPatchMagic);
-    writer.U8(kPatchFormatVersion);
+    writer.U8(transformed ? kPatchFormatVersion : kPatchFormatVersionPlain);
     writer.U8(0);
     writer.UVar(contents.entries.size());
     WriteText(writer, contents.comment);
@@ -134,7 +141,8 @@ PatchReadStatus ReadPatch(const uint8_t* bytes, size_t size, PatchContents* cont
     ByteReader reader(bytes, size - kTrailer);
     uint8_t version, flags;
     reader.Skip(sizeof kPatchMagic);
-    if (!reader.U8(&version) || !reader.U8(&flags) || version != kPatchFormatVersion || flags != 0) {
+    if (!reader.U8(&version) || !reader.U8(&flags) || version < kPatchFormatVersionPlain ||
+        version > kPatchFormatVersion || flags != 0) {
         return PatchReadStatus::kNotAPatch;
     }
     ByteReader trailer(bytes + size - kTrailer, kTrailer);
@@ -151,6 +159,9 @@ PatchReadStatus ReadPatch(const uint8_t* bytes, size_t size, PatchContents* cont
         for (PatchEntry& entry : contents->entries) {
             const PatchReadStatus status = ReadEntry(reader, &entry);
             if (status != PatchReadStatus::kOk) return status;
+            if (version == kPatchFormatVersionPlain && UsesExecutableTransform(entry)) {
+                return PatchReadStatus::kMalformed;
+            }
         }
         if (!reader.AtEnd()) return PatchReadStatus::kMalformed;
         return PathsAreDistinct(contents->entries) ? PatchReadStatus::kOk : PatchReadStatus::kDuplicatePath;

@@ -10,7 +10,10 @@
 #include "patchlib/sha256.h"
 
 constexpr uint8_t kPatchMagic[8] = {'H', 'V', 'P', 'A', 'T', 'C', 'H', 0x1A};
-constexpr uint8_t kPatchFormatVersion = 1;
+// Version 2 brought the executable transform; a patch that uses it nowhere is written
+// as version 1, which every applier reads.
+constexpr uint8_t kPatchFormatVersion = 2;
+constexpr uint8_t kPatchFormatVersionPlain = 1;
 constexpr size_t kMaxPatchText = 65535;     // comment, copyright
 constexpr uint32_t kMaxPatchEntries = 1000000;
 
@@ -40,7 +43,7 @@ struct PatchContents {
     std::vector<PatchEntry> entries;
 };
 
-// Serialises a patch. Paths are written as given (makepatch checks its own), so tests
+// Serialises a patch, as the lowest version that holds it. Paths are written as given (makepatch checks its own), so tests
 // can also build hostile patches.
 std::vector<uint8_t> WritePatch(const PatchContents& contents);
 
@@ -56,5 +59,6 @@ enum class PatchReadStatus {
 // Parses bytes (which must outlive the result: payloads point into them). Checks
 // the trailer first, then every length against what is left, every path with
 // IsSafePatchPath, and that no two records name the same file (ignoring case) and
-// no record names a directory of another. Comment and copyright must be UTF-8.
+// no record names a directory of another. Comment and copyright must be UTF-8. A
+// version 1 patch may hold no delta of the executable transform.
 PatchReadStatus ReadPatch(const uint8_t* bytes, size_t size, PatchContents* contents);

@@ -68,10 +68,7 @@ bool ReadRelocations(const uint8_t* data, uint32_t tableRva, uint32_t tableSize,
 
 bool PeFileOffset(const PeLayout& layout, uint32_t rva, uint32_t* offset) {
     for (const PeSection& section : layout.sections) {
-        // The file holds the section's first rawSize bytes of the virtualSize it maps (a
-        // virtualSize of 0 maps rawSize).
-        const uint32_t mapped = section.virtualSize ? std::min(section.virtualSize, section.rawSize) : section.rawSize;
-        if (rva >= section.virtualAddress && rva - section.virtualAddress < mapped) {
+        if (rva >= section.virtualAddress && rva - section.virtualAddress < section.MappedRawSize()) {
             *offset = section.rawOffset + (rva - section.virtualAddress);
             return true;
         }
@@ -121,6 +118,7 @@ bool ReadPeLayout(const uint8_t* data, size_t size, PeLayout* result) {
         section.rawSize = U32(header + 16);
         section.rawOffset = U32(header + 20);
         section.characteristics = U32(header + 36);
+        section.name = U64(header);
         if (section.rawSize == 0) section.rawOffset = 0;  // no bytes in the file
         if (!Fits(size, section.rawOffset, section.rawSize)) return false;
         if (static_cast<uint64_t>(section.virtualAddress) + std::max(section.virtualSize, section.rawSize) >

@@ -11,12 +11,17 @@
 enum class PeMachine { kNone, kI386, kAmd64 };
 
 struct PeSection {
+    uint64_t name = 0;  // its eight name bytes as one number, to pair the sections of two builds
     uint32_t virtualAddress = 0;
     uint32_t virtualSize = 0;
     uint32_t rawOffset = 0;  // in the file
     uint32_t rawSize = 0;    // within the file (checked)
     uint32_t characteristics = 0;
     bool Executable() const { return (characteristics & 0x20000000u) != 0; }  // IMAGE_SCN_MEM_EXECUTE
+    // The bytes of the section that the file holds and the image maps (a virtualSize of 0
+    // maps rawSize).
+    uint32_t MappedRawSize() const { return virtualSize && virtualSize < rawSize ? virtualSize : rawSize; }
+    uint32_t VirtualEnd() const { return virtualAddress + (virtualSize > rawSize ? virtualSize : rawSize); }
 };
 
 struct PeLayout {

@@ -95,7 +95,9 @@ TEST(PatchFormat, DamageIsRecognised) {
     bad[0] = 'X';
     EXPECT_EQ(Read(bad), PatchReadStatus::kNotAPatch);
     bad = bytes;
-    bad[8] = 2;  // a later format version
+    bad[8] = kPatchFormatVersion + 1;  // a later format version
+    EXPECT_EQ(Read(bad), PatchReadStatus::kNotAPatch);
+    bad[8] = 0;
     EXPECT_EQ(Read(bad), PatchReadStatus::kNotAPatch);
     bad = bytes;
     bad[9] = 1;  // flags this reader does not know

@@ -21,7 +21,7 @@ const char kUsageText[] =
     "       makepatch --file OLD NEW OUT [options]    patch of one file, named after NEW\n"
     "       makepatch --apply DIR PATCH               apply a patch to the tree DIR\n"
     "       makepatch --apply-file OLD PATCH OUT      apply a one-file patch to OLD, result in OUT\n"
-    "options: --comment TEXT  --copyright TEXT  --x86-filter  --level 1..9  --no-verify\n";
+    "options: --comment TEXT  --copyright TEXT  --x86-filter  --plain  --level 1..9  --no-verify\n";
 
 int Usage(const std::string& problem) {
     if (!problem.empty()) PrintText(stderr, "makepatch: " + problem + "\n");
@@ -126,6 +126,8 @@ int main(int argc, char** argv) {
             }
         } else if (arg == "--x86-filter") {
             options.delta.filter = DeltaFilter::kX86;
+        } else if (arg == "--plain") {
+            options.delta.executables = false;
         } else if (arg == "--no-verify") {
             options.verify = false;
         } else if (arg == "--file" || arg == "--apply" || arg == "--apply-file") {

@@ -1,0 +1,60 @@
+#include "patchlib/address_map.h"
+
+#include <algorithm>
+
+#include "patchlib/byte_io.h"
+
+bool AddressMap::Map(uint32_t oldAddress, uint32_t* newAddress) const {
+    auto after = std::upper_bound(segments.begin(), segments.end(), oldAddress,
+                                  [](uint32_t at, const AddressSegment& s) { return at < s.oldStart; });
+    if (after == segments.begin()) return false;
+    const AddressSegment& s = *(after - 1);
+    if (oldAddress - s.oldStart >= s.length) return false;
+    *newAddress = static_cast<uint32_t>(static_cast<int64_t>(oldAddress) + s.shift);
+    return true;
+}
+
+void WriteAddressMap(const AddressMap& map, std::vector<uint8_t>* out) {
+    ByteWriter writer(*out);
+    writer.UVar(map.newImageBase);
+    writer.UVar(map.segments.size());
+    uint64_t end = 0;
+    int64_t shift = 0;
+    for (const AddressSegment& s : map.segments) {
+        writer.UVar(s.oldStart - end);
+        writer.UVar(s.length);
+        writer.SVar(s.shift - shift);
+        end = static_cast<uint64_t>(s.oldStart) + s.length;
+        shift = s.shift;
+    }
+}
+
+bool ReadAddressMap(const uint8_t* data, size_t size, AddressMap* map) {
+    ByteReader reader(data, size);
+    uint64_t imageBase, count;
+    // A segment takes at least three bytes, which bounds what the count can make us hold.
+    if (!reader.UVar(&imageBase) || !reader.UVar(&count) || count > reader.Remaining() / 3) return false;
+    AddressMap result;
+    result.newImageBase = imageBase;
+    result.segments.reserve(static_cast<size_t>(count));
+    constexpr int64_t kSpace = int64_t{1} << 32;
+    uint64_t end = 0;
+    int64_t shift = 0;
+    for (uint64_t k = 0; k < count; ++k) {
+        uint64_t gap, length;
+        int64_t change;
+        if (!reader.UVar(&gap) || !reader.UVar(&length) || !reader.SVar(&change)) return false;
+        if (length == 0 || gap >= kSpace || length >= kSpace || change > 2 * kSpace || change < -2 * kSpace) return false;
+        const uint64_t start = end + gap;
+        if (start + length > static_cast<uint64_t>(kSpace)) return false;
+        shift += change;
+        // Both ends of the segment map inside the 32-bit address space.
+        const int64_t first = static_cast<int64_t>(start) + shift, last = first + static_cast<int64_t>(length) - 1;
+        if (first < 0 || last >= kSpace) return false;
+        result.segments.push_back({static_cast<uint32_t>(start), static_cast<uint32_t>(length), shift});
+        end = start + length;
+    }
+    if (!reader.AtEnd()) return false;
+    *map = std::move(result);
+    return true;
+}

@@ -1,0 +1,240 @@
+#include "patchlib/pe_transform.h"
+
+#include <algorithm>
+
+#include "patchlib/pe_references.h"
+
+namespace {
+
+
+// Segments of equal shift this close are one: the bytes between them changed in place.
+constexpr uint32_t kCloseGap = 256;
+
+uint32_t U32(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
+           static_cast<uint32_t>(p[3]) << 24;
+}
+
+const PeSection* SectionHolding(const PeLayout& layout, uint32_t offset) {
+    for (const PeSection& s : layout.sections) {
+        if (offset >= s.rawOffset && offset - s.rawOffset < s.MappedRawSize()) return &s;
+    }
+    return nullptr;
+}
+
+// How many bytes from offset on lie outside every section's data: up to the next one's.
+uint32_t OutsideSections(const PeLayout& layout, uint32_t offset, uint32_t limit) {
+    uint32_t next = limit;
+    for (const PeSection& s : layout.sections) {
+        if (s.MappedRawSize() && s.rawOffset > offset) next = std::min(next, s.rawOffset - offset);
+    }
+    return next;
+}
+
+uint64_t U64(const uint8_t* p) { return static_cast<uint64_t>(U32(p)) | static_cast<uint64_t>(U32(p + 4)) << 32; }
+
+bool MapsInside(const AddressSegment& s) {
+    const int64_t first = static_cast<int64_t>(s.oldStart) + s.shift;
+    return s.length && first >= 0 && first + s.length <= (int64_t{1} << 32) &&
+           static_cast<uint64_t>(s.oldStart) + s.length <= (uint64_t{1} << 32);
+}
+
+}  // namespace
+
+std::vector<ReferenceFix> PredictReferences(const uint8_t* old, size_t size, const PeLayout& layout,
+                                            const AddressMap& map) {
+    std::vector<ReferenceFix> fixes;
+    for (const PeReference& reference : FindPeReferences(old, size, layout)) {
+        uint32_t target, value;
+        if (!map.Map(reference.target, &target)) continue;
+        if (reference.relative) {
+            // The source is the end of the instruction, which may be where its segment
+            // ends: map its last byte.
+            uint32_t source;
+            if (!map.Map(reference.source - 1, &source)) continue;
+            value = target - (source + 1);
+        } else {
+            // Of a 64-bit address only the low half is predicted; the high one rarely changes.
+            value = static_cast<uint32_t>(map.newImageBase + target);
+        }
+        if (value != U32(old + reference.offset)) fixes.push_back({reference.offset, value});
+    }
+    return fixes;
+}
+
+void ApplyFixes(const std::vector<ReferenceFix>& fixes, size_t from, uint8_t* window, size_t length) {
+    auto fix = std::lower_bound(fixes.begin(), fixes.end(), from,
+                                [](const ReferenceFix& f, size_t at) { return f.offset + size_t{4} <= at; });
+    for (; fix != fixes.end() && fix->offset < from + length; ++fix) {
+        for (unsigned k = 0; k < 4; ++k) {
+            const size_t at = size_t{fix->offset} + k;
+            if (at >= from && at < from + length) window[at - from] = static_cast<uint8_t>(fix->value >> (8 * k));
+        }
+    }
+}
+
+namespace {
+
+// Sorted pieces, possibly overlapping, as a map: where old addresses went to two places
+// the first piece keeps them; neighbours of equal shift close up.
+void Settle(std::vector<AddressSegment>& pieces, AddressMap* map) {
+    std::stable_sort(pieces.begin(), pieces.end(),
+                     [](const AddressSegment& x, const AddressSegment& y) { return x.oldStart < y.oldStart; });
+    map->segments.clear();
+    for (AddressSegment piece : pieces) {
+        if (!MapsInside(piece)) continue;
+        if (!map->segments.empty()) {
+            AddressSegment& last = map->segments.back();
+            const uint64_t end = uint64_t{last.oldStart} + last.length;
+            if (piece.oldStart < end) {
+                const uint64_t cut = end - piece.oldStart;
+                if (cut >= piece.length) continue;
+                piece.oldStart += static_cast<uint32_t>(cut);
+                piece.length -= static_cast<uint32_t>(cut);
+            }
+            if (piece.shift == last.shift && piece.oldStart - end <= kCloseGap) {
+                last.length = piece.oldStart + piece.length - last.oldStart;
+                continue;
+            }
+        }
+        map->segments.push_back(piece);
+    }
+}
+
+// Where each aligned reference of the old file points in the new one: pairs of old target
+// and shift.
+struct Observation {
+    uint32_t target;
+    int64_t shift;
+};
+
+std::vector<Observation> Observe(const uint8_t* oldData, const PeLayout& oldLayout, const uint8_t* newData,
+                                 const PeLayout& newLayout, const std::vector<AlignedStretch>& stretches,
+                                 size_t oldSize) {
+    std::vector<Observation> seen;
+    const std::vector<PeReference> references = FindPeReferences(oldData, oldSize, oldLayout);
+    const unsigned width = oldLayout.machine == PeMachine::kAmd64 ? 8 : 4;
+    std::vector<AlignedStretch> byOld = stretches;
+    std::sort(byOld.begin(), byOld.end(),
+              [](const AlignedStretch& a, const AlignedStretch& b) { return a.oldOffset < b.oldOffset; });
+    size_t k = 0;
+    for (const PeReference& r : references) {
+        while (k < byOld.size() && uint64_t{byOld[k].oldOffset} + byOld[k].length < uint64_t{r.offset} + width) ++k;
+        // The stretch holding the whole field (the first that may, by old offset).
+        size_t j = k;
+        while (j < byOld.size() && byOld[j].oldOffset <= r.offset &&
+               uint64_t{byOld[j].oldOffset} + byOld[j].length < uint64_t{r.offset} + width) {
+            ++j;
+        }
+        if (j == byOld.size() || byOld[j].oldOffset > r.offset) continue;
+        const uint32_t n = byOld[j].newOffset + (r.offset - byOld[j].oldOffset);
+        uint32_t newTarget;
+        if (r.relative) {
+            const PeSection* a = SectionHolding(oldLayout, r.offset);
+            const PeSection* b = SectionHolding(newLayout, n);
+            if (!a || !b) continue;
+            const uint32_t length = r.source - (a->virtualAddress + (r.offset - a->rawOffset));
+            const uint32_t newSource = b->virtualAddress + (n - b->rawOffset) + length;
+            newTarget = newSource + U32(newData + n);
+        } else {
+            const uint64_t value = width == 8 ? U64(newData + n) : U32(newData + n);
+            if (value < newLayout.imageBase || value - newLayout.imageBase >= newLayout.sizeOfImage) continue;
+            newTarget = static_cast<uint32_t>(value - newLayout.imageBase);
+        }
+        seen.push_back({r.target, int64_t{newTarget} - r.target});
+    }
+    return seen;
+}
+
+}  // namespace
+
+AddressMap BuildAddressMap(const uint8_t* oldData, const PeLayout& oldLayout, const uint8_t* newData,
+                           const PeLayout& newLayout, const std::vector<AlignedStretch>& stretches) {
+    std::vector<AddressSegment> pieces;
+    for (const AlignedStretch& stretch : stretches) {
+        uint32_t o = stretch.oldOffset, n = stretch.newOffset, left = stretch.length;
+        while (left) {
+            const PeSection* a = SectionHolding(oldLayout, o);
+            const PeSection* b = SectionHolding(newLayout, n);
+            uint32_t take = left;
+            take = a ? std::min(take, a->rawOffset + a->MappedRawSize() - o) : OutsideSections(oldLayout, o, take);
+            take = b ? std::min(take, b->rawOffset + b->MappedRawSize() - n) : OutsideSections(newLayout, n, take);
+            if (a && b) {
+                const uint32_t oldAddress = a->virtualAddress + (o - a->rawOffset);
+                const uint32_t newAddress = b->virtualAddress + (n - b->rawOffset);
+                pieces.push_back({oldAddress, take, int64_t{newAddress} - oldAddress});
+            }
+            o += take;
+            n += take;
+            left -= take;
+        }
+    }
+    // The part of a section beyond its data (uninitialised variables) keeps its place
+    // after the data, in the new section of the same name.
+    for (const PeSection& a : oldLayout.sections) {
+        const uint32_t tail = a.virtualAddress + a.MappedRawSize();
+        if (tail >= a.VirtualEnd()) continue;
+        const auto b = std::find_if(newLayout.sections.begin(), newLayout.sections.end(),
+                                    [&](const PeSection& s) { return s.name == a.name; });
+        if (b == newLayout.sections.end()) continue;
+        const int64_t shift = int64_t{b->virtualAddress} + b->MappedRawSize() - tail;
+        pieces.push_back({tail, a.VirtualEnd() - tail, shift});
+    }
+    AddressMap base;
+    base.newImageBase = newLayout.imageBase;
+    Settle(pieces, &base);
+
+    // The shift most references to each target show, in order of target.
+    size_t oldSize = 0;
+    for (const PeSection& s : oldLayout.sections) oldSize = std::max<size_t>(oldSize, size_t{s.rawOffset} + s.rawSize);
+    std::vector<Observation> seen = Observe(oldData, oldLayout, newData, newLayout, stretches, oldSize);
+    std::sort(seen.begin(), seen.end(), [](const Observation& a, const Observation& b) {
+        return a.target != b.target ? a.target < b.target : a.shift < b.shift;
+    });
+    std::vector<Observation> votes;
+    for (size_t i = 0; i < seen.size();) {
+        size_t best = i, bestCount = 0;
+        size_t j = i;
+        while (j < seen.size() && seen[j].target == seen[i].target) {
+            size_t e = j;
+            while (e < seen.size() && seen[e].target == seen[j].target && seen[e].shift == seen[j].shift) ++e;
+            if (e - j > bestCount) {
+                bestCount = e - j;
+                best = j;
+            }
+            j = e;
+        }
+        votes.push_back(seen[best]);
+        i = j;
+    }
+    // Runs of targets with one shift; those the base map gets wrong anywhere are laid over it.
+    std::vector<AddressSegment> layered;
+    for (size_t i = 0; i < votes.size();) {
+        size_t j = i;
+        bool wrong = false;
+        for (; j < votes.size() && votes[j].shift == votes[i].shift; ++j) {
+            uint32_t mapped;
+            wrong |= !base.Map(votes[j].target, &mapped) || int64_t{mapped} - votes[j].target != votes[j].shift;
+        }
+        if (wrong) layered.push_back({votes[i].target, votes[j - 1].target - votes[i].target + 1, votes[i].shift});
+        i = j;
+    }
+    // The corrections first, then the base map in what they leave free.
+    std::vector<AddressSegment> all;
+    size_t next = 0;
+    for (const AddressSegment& s : base.segments) {
+        uint64_t start = s.oldStart;
+        const uint64_t end = uint64_t{s.oldStart} + s.length;
+        while (next < layered.size() && uint64_t{layered[next].oldStart} + layered[next].length <= start) ++next;
+        for (size_t l = next; l < layered.size() && layered[l].oldStart < end; ++l) {
+            if (layered[l].oldStart > start) all.push_back({static_cast<uint32_t>(start), static_cast<uint32_t>(layered[l].oldStart - start), s.shift});
+            start = std::max<uint64_t>(start, uint64_t{layered[l].oldStart} + layered[l].length);
+        }
+        if (start < end) all.push_back({static_cast<uint32_t>(start), static_cast<uint32_t>(end - start), s.shift});
+    }
+    all.insert(all.end(), layered.begin(), layered.end());
+    AddressMap map;
+    map.newImageBase = newLayout.imageBase;
+    Settle(all, &map);
+    return map;
+}
