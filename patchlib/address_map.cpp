@@ -27,12 +27,21 @@ void WriteAddressMap(const AddressMap& map, std::vector<uint8_t>* out) {
         end = static_cast<uint64_t>(s.oldStart) + s.length;
         shift = s.shift;
     }
+    writer.UVar(map.tables.size());
+    end = 0;
+    for (const WordTable& t : map.tables) {
+        writer.UVar(t.oldStart - end);
+        writer.UVar(t.words);
+        writer.SVar(t.base);
+        end = static_cast<uint64_t>(t.oldStart) + 4 * uint64_t{t.words};
+    }
 }
 
 bool ReadAddressMap(const uint8_t* data, size_t size, AddressMap* map) {
     ByteReader reader(data, size);
     uint64_t imageBase, count;
-    // A segment takes at least three bytes, which bounds what the count can make us hold.
+    // A segment or table takes at least three bytes, which bounds what a count can make
+    // us hold.
     if (!reader.UVar(&imageBase) || !reader.UVar(&count) || count > reader.Remaining() / 3) return false;
     AddressMap result;
     result.newImageBase = imageBase;
@@ -53,6 +62,19 @@ bool ReadAddressMap(const uint8_t* data, size_t size, AddressMap* map) {
         if (first < 0 || last >= kSpace) return false;
         result.segments.push_back({static_cast<uint32_t>(start), static_cast<uint32_t>(length), shift});
         end = start + length;
+    }
+    if (!reader.UVar(&count) || count > reader.Remaining() / 3) return false;
+    result.tables.reserve(static_cast<size_t>(count));
+    end = 0;
+    for (uint64_t k = 0; k < count; ++k) {
+        uint64_t gap, words;
+        int64_t base;
+        if (!reader.UVar(&gap) || !reader.UVar(&words) || !reader.SVar(&base)) return false;
+        if (words == 0 || gap >= kSpace || words >= kSpace / 4 || base >= kSpace || base <= -kSpace) return false;
+        const uint64_t start = end + gap;
+        if (start + 4 * words > static_cast<uint64_t>(kSpace)) return false;
+        result.tables.push_back({static_cast<uint32_t>(start), static_cast<uint32_t>(words), base});
+        end = start + 4 * words;
     }
     if (!reader.AtEnd()) return false;
     *map = std::move(result);

@@ -44,7 +44,8 @@ bool MapsInside(const AddressSegment& s) {
 std::vector<ReferenceFix> PredictReferences(const uint8_t* old, size_t size, const PeLayout& layout,
                                             const AddressMap& map) {
     std::vector<ReferenceFix> fixes;
-    for (const PeReference& reference : FindPeReferences(old, size, layout)) {
+    const std::vector<PeReference> references = FindPeReferences(old, size, layout);
+    for (const PeReference& reference : references) {
         uint32_t target, value;
         if (!map.Map(reference.target, &target)) continue;
         if (reference.relative) {
@@ -58,6 +59,39 @@ std::vector<ReferenceFix> PredictReferences(const uint8_t* old, size_t size, con
             value = static_cast<uint32_t>(map.newImageBase + target);
         }
         if (value != U32(old + reference.offset)) fixes.push_back({reference.offset, value});
+    }
+    // The words of the tables, where they lie in the file and clear of every reference.
+    const unsigned width = layout.machine == PeMachine::kAmd64 ? 8 : 4;
+    std::vector<std::pair<uint32_t, uint32_t>> taken;  // file ranges of the references
+    for (const PeReference& r : references) taken.push_back({r.offset, r.offset + (r.relative ? 4 : width)});
+    const size_t fromReferences = fixes.size();
+    for (const WordTable& table : map.tables) {
+        for (uint32_t k = 0; k < table.words; ++k) {
+            const uint32_t address = table.oldStart + 4 * k;
+            uint32_t offset, last;
+            if (!PeFileOffset(layout, address, &offset) || !PeFileOffset(layout, address + 3, &last) ||
+                last != offset + 3) {
+                continue;
+            }
+            const auto after = std::upper_bound(taken.begin(), taken.end(), std::make_pair(offset, UINT32_MAX));
+            if (after != taken.begin() && (after - 1)->second > offset) continue;
+            if (after != taken.end() && after->first < offset + 4) continue;
+            const uint32_t word = U32(old + offset);
+            uint32_t target;
+            if (!map.Map(static_cast<uint32_t>(word + table.base), &target)) continue;
+            const uint32_t value = static_cast<uint32_t>(target - table.base);
+            if (value != word) fixes.push_back({offset, value});
+        }
+    }
+    if (fixes.size() != fromReferences) {
+        // Sections may share file bytes: keep the first of overlapping fixes.
+        std::stable_sort(fixes.begin(), fixes.end(),
+                         [](const ReferenceFix& a, const ReferenceFix& b) { return a.offset < b.offset; });
+        std::vector<ReferenceFix> apart;
+        for (const ReferenceFix& f : fixes) {
+            if (apart.empty() || f.offset >= apart.back().offset + 4) apart.push_back(f);
+        }
+        fixes.swap(apart);
     }
     return fixes;
 }
@@ -144,6 +178,83 @@ std::vector<Observation> Observe(const uint8_t* oldData, const PeLayout& oldLayo
         seen.push_back({r.target, int64_t{newTarget} - r.target});
     }
     return seen;
+}
+
+// Tables of words worth predicting: per section and base, the stretches of words where
+// predictions that the aligned new bytes confirm outweigh those they refute, by enough
+// to pay for the table's few bytes in the map.
+std::vector<WordTable> ChooseWordTables(const uint8_t* oldData, const PeLayout& oldLayout, const uint8_t* newData,
+                                        const std::vector<AlignedStretch>& stretches, const AddressMap& map,
+                                        const std::vector<PeReference>& references) {
+    constexpr int64_t kWorthIt = 4, kGiveUp = 8;
+    struct Candidate {
+        WordTable table;
+        int64_t score;
+    };
+    std::vector<Candidate> candidates;
+    std::vector<AlignedStretch> byOld = stretches;
+    std::sort(byOld.begin(), byOld.end(),
+              [](const AlignedStretch& a, const AlignedStretch& b) { return a.oldOffset < b.oldOffset; });
+    const unsigned width = oldLayout.machine == PeMachine::kAmd64 ? 8 : 4;
+    std::vector<int64_t> bases = {0};
+    for (const PeSection& s : oldLayout.sections) {
+        if (s.Executable()) bases.push_back(s.virtualAddress);
+    }
+    for (const PeSection& section : oldLayout.sections) {
+        const uint32_t words = section.MappedRawSize() / 4;
+        if (words == 0) continue;
+        for (const int64_t base : bases) {
+            if (base && section.Executable()) continue;  // code holds no offsets into code
+            std::vector<int8_t> score(words, 0);
+            size_t k = 0, r = 0;
+            for (uint32_t i = 0; i < words; ++i) {
+                const uint32_t offset = section.rawOffset + 4 * i;
+                while (r < references.size() &&
+                       references[r].offset + (references[r].relative ? 4u : width) <= offset) {
+                    ++r;
+                }
+                if (r < references.size() && references[r].offset < offset + 4) continue;
+                const uint32_t word = U32(oldData + offset);
+                uint32_t target;
+                if (!map.Map(static_cast<uint32_t>(word + base), &target)) continue;
+                const uint32_t predicted = static_cast<uint32_t>(target - base);
+                if (predicted == word) continue;
+                while (k < byOld.size() && uint64_t{byOld[k].oldOffset} + byOld[k].length < offset + 4u) ++k;
+                if (k == byOld.size() || byOld[k].oldOffset > offset) continue;
+                const uint32_t now = U32(newData + byOld[k].newOffset + (offset - byOld[k].oldOffset));
+                score[i] = now == predicted ? 1 : now == word ? -1 : 0;
+            }
+            for (uint32_t i = 0; i < words; ++i) {
+                if (score[i] <= 0) continue;
+                int64_t sum = 0, best = 0;
+                uint32_t end = i;
+                for (uint32_t j = i; j < words && sum > best - kGiveUp && sum >= 0; ++j) {
+                    sum += score[j];
+                    if (sum > best) {
+                        best = sum;
+                        end = j;
+                    }
+                }
+                if (best >= kWorthIt) {
+                    candidates.push_back({{section.virtualAddress + 4 * i, end - i + 1, base}, best});
+                }
+                i = end;
+            }
+        }
+    }
+    // The best of overlapping tables (of different bases), then in order of address.
+    std::sort(candidates.begin(), candidates.end(),
+              [](const Candidate& a, const Candidate& b) { return a.score > b.score; });
+    std::vector<WordTable> chosen;
+    for (const Candidate& c : candidates) {
+        const uint64_t start = c.table.oldStart, end = start + 4 * uint64_t{c.table.words};
+        const bool overlaps = std::any_of(chosen.begin(), chosen.end(), [&](const WordTable& t) {
+            return start < t.oldStart + 4 * uint64_t{t.words} && t.oldStart < end;
+        });
+        if (!overlaps) chosen.push_back(c.table);
+    }
+    std::sort(chosen.begin(), chosen.end(), [](const WordTable& a, const WordTable& b) { return a.oldStart < b.oldStart; });
+    return chosen;
 }
 
 }  // namespace
@@ -236,5 +347,7 @@ AddressMap BuildAddressMap(const uint8_t* oldData, const PeLayout& oldLayout, co
     AddressMap map;
     map.newImageBase = newLayout.imageBase;
     Settle(all, &map);
+    map.tables = ChooseWordTables(oldData, oldLayout, newData, stretches, map,
+                                  FindPeReferences(oldData, oldSize, oldLayout));
     return map;
 }

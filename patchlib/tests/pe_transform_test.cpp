@@ -39,6 +39,13 @@ DeltaStatus Decode(const std::vector<uint8_t>& oldData, const std::vector<uint8_
     return DecodeDelta(oldData.data(), oldData.size(), payload.data(), payload.size(), newSize, out);
 }
 
+uint32_t Get32(const std::vector<uint8_t>& b, size_t at) {
+    return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
+}
+void Put32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
+    for (int k = 0; k < 4; ++k) b[at + k] = static_cast<uint8_t>(v >> (8 * k));
+}
+
 std::vector<uint8_t> ReadAll(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -73,9 +80,10 @@ TEST(PeTransform, ChangedProgramsRoundTripThroughASmallerDelta) {
             const std::vector<uint8_t> transformed = Encode(oldData, newData, true);
             ASSERT_EQ(plain[0], static_cast<uint8_t>(DeltaFilter::kNone));
             ASSERT_EQ(transformed[0], static_cast<uint8_t>(DeltaFilter::kExecutable));
-            // Nearly every call, pointer and import slot moved; predicted, they cost
-            // nothing. New data and the new relocation table remain.
-            EXPECT_LT(transformed.size() * 3, plain.size() * 2) << transformed.size() << " against " << plain.size();
+            // Nearly every call, pointer, address and import slot moved; predicted, they
+            // cost nothing. New data and the new relocation table remain.
+            EXPECT_LT(transformed.size() * (growData ? 5 : 3), plain.size() * (growData ? 4 : 2))
+                << transformed.size() << " against " << plain.size();
             ASSERT_EQ(Decode(oldData, transformed, newData.size(), &rebuilt), DeltaStatus::kOk);
             EXPECT_TRUE(rebuilt == newData);
         }
@@ -120,11 +128,15 @@ TEST(PeTransform, DamagedMapsAndPayloadsAreRefused) {
     AddressMap map;
     map.newImageBase = 0x140000000;
     map.segments = {{0x1000, 0x500, 16}, {0x1600, 0x100, -0x600}, {0x3000, 0x2000, 0x1000}};
+    map.tables = {{0x2000, 10, 0}, {0x2028, 1, 0x1000}};
     std::vector<uint8_t> bytes;
     WriteAddressMap(map, &bytes);
     AddressMap read;
     ASSERT_TRUE(ReadAddressMap(bytes.data(), bytes.size(), &read));
     ASSERT_EQ(read.segments.size(), 3u);
+    ASSERT_EQ(read.tables.size(), 2u);
+    EXPECT_EQ(read.tables[1].oldStart, 0x2028u);
+    EXPECT_EQ(read.tables[1].base, 0x1000);
     uint32_t mapped = 0;
     EXPECT_TRUE(read.Map(0x1600, &mapped));
     EXPECT_EQ(mapped, 0x1000u);
@@ -146,6 +158,37 @@ TEST(PeTransform, DamagedMapsAndPayloadsAreRefused) {
         bytes.clear();
         WriteAddressMap(bad, &bytes);
         EXPECT_FALSE(ReadAddressMap(bytes.data(), bytes.size(), &read)) << segments[0].oldStart;
+    }
+    for (const WordTable& table : {WordTable{0x1000, 0, 0}, WordTable{0xFFFFFFF0u, 5, 0}, WordTable{0, 1, 1LL << 32}}) {
+        AddressMap bad;
+        bad.tables = {table};
+        bytes.clear();
+        WriteAddressMap(bad, &bytes);
+        EXPECT_FALSE(ReadAddressMap(bytes.data(), bytes.size(), &read)) << table.oldStart;
+    }
+
+    // A table of addresses relative to the image base: each word whose address the map
+    // moves is predicted, and words that are no address inside the image stay.
+    {
+        SyntheticProgram program = MakeProgram(false, 50);
+        std::vector<uint8_t> image = BuildPe(program);
+        PeLayout layout;
+        ASSERT_TRUE(ReadPeLayout(image.data(), image.size(), &layout));
+        const PeSection& data = layout.sections[1];
+        const uint32_t table = data.rawOffset + program.dataSize / 4;  // the addresses of functions
+        Put32(image, table + 4, 0x7FFFFFF0);  // no address in the image
+        AddressMap moved;
+        moved.segments = {{0x1000, 0x1000, 0x20}};  // .text moved up by 0x20
+        moved.tables = {{data.virtualAddress + program.dataSize / 4, 3, 0}};
+        const std::vector<ReferenceFix> fixes = PredictReferences(image.data(), image.size(), layout, moved);
+        std::vector<uint32_t> tableFixes;
+        for (const ReferenceFix& f : fixes) {
+            if (f.offset >= table && f.offset < table + 12) {
+                EXPECT_EQ(f.value, Get32(image, f.offset) + 0x20);
+                tableFixes.push_back(f.offset);
+            }
+        }
+        EXPECT_EQ(tableFixes, (std::vector<uint32_t>{table, table + 8}));
     }
 
     // A transformed payload: a changed map gives another result (which the patch's

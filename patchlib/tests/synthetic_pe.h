@@ -17,7 +17,7 @@ struct SyntheticProgram {
     std::vector<int> order;                 // the functions in .text, first to last
     std::vector<std::string> imports;       // the import table
     std::vector<std::string> called;        // function f calls called[f % size], an import
-    uint32_t dataSize = 0x800;              // .data: a pointer to each function, then filler
+    uint32_t dataSize = 0x800;              // .data: pointers to functions, their addresses, filler
 };
 
 // The program of count functions with a fixed pseudo-random shape.
@@ -69,12 +69,16 @@ public:
 
         std::vector<uint8_t> code;
         for (int f : p_.order) EmitFunction(f, at, dataRva, iat, &code);
+        // The first quarter pointers (relocated), the second addresses relative to the
+        // image base, as exception and import tables hold them; then filler.
         std::vector<uint8_t> data(p_.dataSize);
-        for (int f = 0; f < count && (f + 1) * width <= p_.dataSize; ++f) {
-            Put(data, f * width, p_.imageBase + at[f], width);
-            relocations_.push_back(dataRva + f * width);
+        const uint32_t quarter = p_.dataSize / 4;
+        for (uint32_t i = 0; i < quarter / width; ++i) {
+            Put(data, i * width, p_.imageBase + at[i % count], width);
+            relocations_.push_back(dataRva + i * width);
         }
-        for (size_t i = count * width; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i / 16);
+        for (uint32_t i = 0; i < quarter / 4; ++i) Put(data, quarter + i * 4, at[(i * 7) % count], 4);
+        for (size_t i = 2 * quarter; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i / 16);
 
         const uint32_t relocRva = Align(idataRva + static_cast<uint32_t>(idata.size()), 0x1000);
         std::vector<uint8_t> reloc = RelocationTable();
@@ -149,7 +153,7 @@ private:
             code->push_back(0xE8);
             Append(code, at[callee] - (rva() + 4), 4);
         }
-        const uint32_t variable = dataRva + 0x400 + static_cast<uint32_t>(f % 64) * 4;
+        const uint32_t variable = dataRva + p_.dataSize / 2 + static_cast<uint32_t>(f % 64) * 4;
         if (p_.amd64) {
             code->insert(code->end(), {0x48, 0x8B, 0x05});  // mov rax, [rip + variable]
             Append(code, variable - (rva() + 4), 4);
