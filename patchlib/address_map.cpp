@@ -4,10 +4,36 @@
 
 #include "patchlib/byte_io.h"
 
+void AddressMap::Index() {
+    firstEnding_.clear();
+    if (segments.empty()) return;
+    const uint64_t span = uint64_t{segments.back().oldStart} + segments.back().length;
+    pageShift_ = 12;
+    while ((span >> pageShift_) >= kIndexPages) ++pageShift_;
+    const size_t pages = static_cast<size_t>(span >> pageShift_) + 1;
+    firstEnding_.resize(pages + 1);
+    size_t s = 0;
+    for (size_t p = 0; p < pages; ++p) {
+        const uint64_t start = uint64_t{p} << pageShift_;
+        while (s < segments.size() && uint64_t{segments[s].oldStart} + segments[s].length <= start) ++s;
+        firstEnding_[p] = static_cast<uint32_t>(s);
+    }
+    firstEnding_[pages] = static_cast<uint32_t>(segments.size());
+}
+
 bool AddressMap::Map(uint32_t oldAddress, uint32_t* newAddress) const {
-    auto after = std::upper_bound(segments.begin(), segments.end(), oldAddress,
+    auto from = segments.begin(), to = segments.end();
+    if (!firstEnding_.empty()) {
+        const size_t page = oldAddress >> pageShift_;
+        if (page + 1 >= firstEnding_.size()) return false;  // past the last segment
+        // The segment holding the address, if any, is the first ending after the page's
+        // start or a later one, up to the first ending after the next page's start.
+        from = segments.begin() + firstEnding_[page];
+        to = segments.begin() + std::min<size_t>(firstEnding_[page + 1] + size_t{1}, segments.size());
+    }
+    auto after = std::upper_bound(from, to, oldAddress,
                                   [](uint32_t at, const AddressSegment& s) { return at < s.oldStart; });
-    if (after == segments.begin()) return false;
+    if (after == from) return false;
     const AddressSegment& s = *(after - 1);
     if (oldAddress - s.oldStart >= s.length) return false;
     *newAddress = static_cast<uint32_t>(static_cast<int64_t>(oldAddress) + s.shift);
@@ -77,6 +103,7 @@ bool ReadAddressMap(const uint8_t* data, size_t size, AddressMap* map) {
         end = start + 4 * words;
     }
     if (!reader.AtEnd()) return false;
+    result.Index();
     *map = std::move(result);
     return true;
 }

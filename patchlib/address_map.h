@@ -33,6 +33,17 @@ public:
 
     // The new address of an old one; false when no segment holds it.
     bool Map(uint32_t oldAddress, uint32_t* newAddress) const;
+
+    // Makes Map quick: where in the segments each page of addresses starts. Again after
+    // every change of the segments.
+    void Index();
+
+private:
+    // firstEnding_[p]: the first segment that ends after the start of page p (pages of
+    // 1 << pageShift_ bytes, at most kIndexPages of them).
+    static constexpr uint64_t kIndexPages = 65536;
+    std::vector<uint32_t> firstEnding_;
+    unsigned pageShift_ = 12;
 };
 
 // Serialised: varint new image base; varint count, then per segment varint gap since the

@@ -1,6 +1,7 @@
 #include "patchlib/pe_references.h"
 
 #include <algorithm>
+#include <cstdint>
 
 namespace {
 
@@ -75,63 +76,126 @@ bool RipRelativeAt(const uint8_t* data, size_t i, size_t end, size_t* field, uns
 
 }  // namespace
 
-std::vector<PeReference> FindPeReferences(const uint8_t* data, size_t size, const PeLayout& layout) {
-    std::vector<PeReference> found;
-    const bool amd64 = layout.machine == PeMachine::kAmd64;
-    const unsigned width = amd64 ? 8 : 4;
-    for (const uint32_t offset : layout.absoluteAddresses) {
-        if (offset + static_cast<uint64_t>(width) > size) continue;
-        const uint64_t value = amd64 ? U64(data + offset) : U32(data + offset);
-        if (value < layout.imageBase || value - layout.imageBase >= layout.sizeOfImage) continue;
-        PeReference reference;
-        reference.offset = offset;
-        reference.target = static_cast<uint32_t>(value - layout.imageBase);
-        found.push_back(reference);
+namespace {
+
+// The walk: absolute references in the order of the relocations, relative ones found in
+// the code sections between them, each passed on once nothing before it is left.
+class Walk {
+public:
+    Walk(const uint8_t* data, size_t size, const PeLayout& layout, PeReferenceVisitor& visitor)
+        : data_(data), size_(size), layout_(layout), visitor_(visitor),
+          amd64_(layout.machine == PeMachine::kAmd64), width_(amd64_ ? 8 : 4) {
+        NextAbsolute();
     }
-    const std::vector<PeReference> absolute = found;
-    // Relative ones, in the code sections, around the absolute ones.
-    for (const PeSection& section : layout.sections) {
-        if (!section.Executable()) continue;
+
+    void Run() {
+        std::vector<const PeSection*> code;
+        for (const PeSection& s : layout_.sections) {
+            if (s.Executable() && s.MappedRawSize()) code.push_back(&s);
+        }
+        std::stable_sort(code.begin(), code.end(),
+                         [](const PeSection* a, const PeSection* b) { return a->rawOffset < b->rawOffset; });
+        for (const PeSection* section : code) WalkCode(*section);
+        while (absolute_ != kNone) EmitAbsolute();
+    }
+
+private:
+    static constexpr size_t kNone = SIZE_MAX;
+
+    // The next relocation that holds an address inside the image, from index next_ on.
+    void NextAbsolute() {
+        absolute_ = kNone;
+        for (; next_ < layout_.absoluteAddresses.size(); ++next_) {
+            const uint32_t offset = layout_.absoluteAddresses[next_];
+            if (offset + uint64_t{width_} > size_) continue;
+            const uint64_t value = amd64_ ? U64(data_ + offset) : U32(data_ + offset);
+            if (value < layout_.imageBase || value - layout_.imageBase >= layout_.sizeOfImage) continue;
+            absolute_ = offset;
+            absoluteTarget_ = static_cast<uint32_t>(value - layout_.imageBase);
+            ++next_;
+            return;
+        }
+    }
+
+    void EmitAbsolute() {
+        PeReference reference;
+        reference.offset = static_cast<uint32_t>(absolute_);
+        reference.target = absoluteTarget_;
+        Emit(reference, width_);
+        NextAbsolute();
+    }
+
+    void Emit(const PeReference& reference, unsigned width) {
+        if (reference.offset < emittedEnd_) return;  // sections that share file bytes
+        emittedEnd_ = uint64_t{reference.offset} + width;
+        visitor_.Visit(reference, width);
+    }
+
+    void WalkCode(const PeSection& section) {
         const size_t begin = section.rawOffset, end = begin + section.MappedRawSize();
-        auto next = std::lower_bound(absolute.begin(), absolute.end(), begin,
-                                     [](const PeReference& r, size_t at) { return r.offset < at; });
         for (size_t i = begin; i + 5 <= end;) {
             size_t field = 0;
             unsigned immediate = 0;
             bool branch = false;
-            if (data[i] == 0xE8 || data[i] == 0xE9) {
+            const uint8_t byte = data_[i];
+            if (byte == 0xE8 || byte == 0xE9) {
                 field = i + 1;
                 branch = true;
-            } else if (data[i] == 0x0F && (data[i + 1] & 0xF0) == 0x80) {
+            } else if (byte == 0x0F && (data_[i + 1] & 0xF0) == 0x80) {
                 field = i + 2;
                 branch = true;
-            } else if (!amd64 || !RipRelativeAt(data, i, end, &field, &immediate)) {
+            } else if (!amd64_ || !RipRelativeAt(data_, i, end, &field, &immediate)) {
                 ++i;
                 continue;
             }
             const size_t fieldEnd = field + 4 + immediate;
-            while (next != absolute.end() && next->offset + width <= field) ++next;
-            const bool clashes = next != absolute.end() && next->offset < field + 4;
+            // Absolute references that end before the field go first; one that overlaps
+            // it wins over it.
+            while (absolute_ != kNone && absolute_ + width_ <= field) EmitAbsolute();
+            const bool clashes = absolute_ != kNone && absolute_ < field + 4;
             if (fieldEnd > end || clashes) {
-                ++i;
-                continue;
-            }
-            const uint32_t source = static_cast<uint32_t>(section.virtualAddress + (fieldEnd - begin));
-            const uint32_t target = source + U32(data + field);  // wraps as the processor's sum does
-            // Branches lead into code; RIP-relative operands into any section.
-            if (!InsideSection(layout, target, branch)) {
                 ++i;
                 continue;
             }
             PeReference reference;
             reference.offset = static_cast<uint32_t>(field);
             reference.relative = true;
-            reference.source = source;
-            reference.target = target;
-            found.push_back(reference);
+            reference.source = static_cast<uint32_t>(section.virtualAddress + (fieldEnd - begin));
+            reference.target = reference.source + U32(data_ + field);  // wraps as the processor's sum does
+            // Branches lead into code; RIP-relative operands into any section.
+            if (!InsideSection(layout_, reference.target, branch)) {
+                ++i;
+                continue;
+            }
+            Emit(reference, 4);
             i = fieldEnd;
         }
     }
-    std::sort(found.begin(), found.end(), [](const PeReference& a, const PeReference& b) { return a.offset < b.offset; });
-    return found;
+
+    const uint8_t* data_;
+    size_t size_;
+    const PeLayout& layout_;
+    PeReferenceVisitor& visitor_;
+    const bool amd64_;
+    const unsigned width_;
+    size_t next_ = 0;
+    size_t absolute_ = kNone;
+    uint32_t absoluteTarget_ = 0;
+    uint64_t emittedEnd_ = 0;
+};
+
+}  // namespace
+
+void VisitPeReferences(const uint8_t* data, size_t size, const PeLayout& layout, PeReferenceVisitor& visitor) {
+    Walk(data, size, layout, visitor).Run();
+}
+
+std::vector<PeReference> FindPeReferences(const uint8_t* data, size_t size, const PeLayout& layout) {
+    class Collect : public PeReferenceVisitor {
+    public:
+        std::vector<PeReference> found;
+        void Visit(const PeReference& reference, unsigned) override { found.push_back(reference); }
+    } collect;
+    VisitPeReferences(data, size, layout, collect);
+    return std::move(collect.found);
 }

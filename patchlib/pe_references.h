@@ -22,6 +22,16 @@ struct PeReference {
     uint32_t target = 0;    // address referred to, relative to the image base
 };
 
+class PeReferenceVisitor {
+public:
+    // width: the bytes of the reference in the file (4, or 8 for an absolute x86-64 address)
+    virtual void Visit(const PeReference& reference, unsigned width) = 0;
+
+protected:
+    ~PeReferenceVisitor() = default;
+};
+
 // Every reference of the file that layout describes, ascending by offset, no two
-// overlapping.
+// overlapping: visited one by one (nothing held), or all in a list.
+void VisitPeReferences(const uint8_t* data, size_t size, const PeLayout& layout, PeReferenceVisitor& visitor);
 std::vector<PeReference> FindPeReferences(const uint8_t* data, size_t size, const PeLayout& layout);

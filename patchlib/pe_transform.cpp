@@ -1,6 +1,7 @@
 #include "patchlib/pe_transform.h"
 
 #include <algorithm>
+#include <iterator>
 
 #include "patchlib/pe_references.h"
 
@@ -41,59 +42,91 @@ bool MapsInside(const AddressSegment& s) {
 
 }  // namespace
 
-std::vector<ReferenceFix> PredictReferences(const uint8_t* old, size_t size, const PeLayout& layout,
-                                            const AddressMap& map) {
-    std::vector<ReferenceFix> fixes;
-    const std::vector<PeReference> references = FindPeReferences(old, size, layout);
-    for (const PeReference& reference : references) {
+namespace {
+
+// A word of a table, where it lies in the file.
+struct TableWord {
+    uint32_t offset;
+    uint32_t table;    // index into the map's tables
+    bool blocked;      // a reference overlaps it
+};
+
+class Predictor : public PeReferenceVisitor {
+public:
+    Predictor(const uint8_t* old, const AddressMap& map, std::vector<TableWord>& words, std::vector<ReferenceFix>* fixes)
+        : old_(old), map_(map), words_(words), fixes_(fixes) {}
+
+    void Visit(const PeReference& reference, unsigned width) override {
+        // Table words that this reference overlaps are its own bytes.
+        while (word_ < words_.size() && words_[word_].offset + 4 <= reference.offset) ++word_;
+        for (size_t w = word_; w < words_.size() && words_[w].offset < reference.offset + width; ++w) {
+            words_[w].blocked = true;
+        }
         uint32_t target, value;
-        if (!map.Map(reference.target, &target)) continue;
+        if (!map_.Map(reference.target, &target)) return;
         if (reference.relative) {
             // The source is the end of the instruction, which may be where its segment
             // ends: map its last byte.
             uint32_t source;
-            if (!map.Map(reference.source - 1, &source)) continue;
+            if (!map_.Map(reference.source - 1, &source)) return;
             value = target - (source + 1);
         } else {
             // Of a 64-bit address only the low half is predicted; the high one rarely changes.
-            value = static_cast<uint32_t>(map.newImageBase + target);
+            value = static_cast<uint32_t>(map_.newImageBase + target);
         }
-        if (value != U32(old + reference.offset)) fixes.push_back({reference.offset, value});
+        if (value != U32(old_ + reference.offset)) fixes_->push_back({reference.offset, value});
     }
-    // The words of the tables, where they lie in the file and clear of every reference.
-    const unsigned width = layout.machine == PeMachine::kAmd64 ? 8 : 4;
-    std::vector<std::pair<uint32_t, uint32_t>> taken;  // file ranges of the references
-    for (const PeReference& r : references) taken.push_back({r.offset, r.offset + (r.relative ? 4 : width)});
-    const size_t fromReferences = fixes.size();
-    for (const WordTable& table : map.tables) {
+
+private:
+    const uint8_t* old_;
+    const AddressMap& map_;
+    std::vector<TableWord>& words_;
+    std::vector<ReferenceFix>* fixes_;
+    size_t word_ = 0;
+};
+
+}  // namespace
+
+std::vector<ReferenceFix> PredictReferences(const uint8_t* old, size_t size, const PeLayout& layout,
+                                            const AddressMap& map) {
+    // The words of the tables that lie in the file, ascending by offset.
+    std::vector<TableWord> words;
+    for (uint32_t t = 0; t < map.tables.size(); ++t) {
+        const WordTable& table = map.tables[t];
         for (uint32_t k = 0; k < table.words; ++k) {
             const uint32_t address = table.oldStart + 4 * k;
             uint32_t offset, last;
-            if (!PeFileOffset(layout, address, &offset) || !PeFileOffset(layout, address + 3, &last) ||
-                last != offset + 3) {
-                continue;
+            if (PeFileOffset(layout, address, &offset) && PeFileOffset(layout, address + 3, &last) &&
+                last == offset + 3) {
+                words.push_back({offset, t, false});
             }
-            const auto after = std::upper_bound(taken.begin(), taken.end(), std::make_pair(offset, UINT32_MAX));
-            if (after != taken.begin() && (after - 1)->second > offset) continue;
-            if (after != taken.end() && after->first < offset + 4) continue;
-            const uint32_t word = U32(old + offset);
-            uint32_t target;
-            if (!map.Map(static_cast<uint32_t>(word + table.base), &target)) continue;
-            const uint32_t value = static_cast<uint32_t>(target - table.base);
-            if (value != word) fixes.push_back({offset, value});
         }
     }
-    if (fixes.size() != fromReferences) {
-        // Sections may share file bytes: keep the first of overlapping fixes.
-        std::stable_sort(fixes.begin(), fixes.end(),
-                         [](const ReferenceFix& a, const ReferenceFix& b) { return a.offset < b.offset; });
-        std::vector<ReferenceFix> apart;
-        for (const ReferenceFix& f : fixes) {
-            if (apart.empty() || f.offset >= apart.back().offset + 4) apart.push_back(f);
-        }
-        fixes.swap(apart);
+    if (!std::is_sorted(words.begin(), words.end(),
+                        [](const TableWord& a, const TableWord& b) { return a.offset < b.offset; })) {
+        std::stable_sort(words.begin(), words.end(),
+                         [](const TableWord& a, const TableWord& b) { return a.offset < b.offset; });
     }
-    return fixes;
+    std::vector<ReferenceFix> fixes;
+    Predictor predictor(old, map, words, &fixes);
+    VisitPeReferences(old, size, layout, predictor);
+    if (words.empty()) return fixes;
+
+    std::vector<ReferenceFix> fromTables;
+    for (const TableWord& w : words) {
+        if (w.blocked || (!fromTables.empty() && w.offset < fromTables.back().offset + 4)) continue;
+        const WordTable& table = map.tables[w.table];
+        const uint32_t word = U32(old + w.offset);
+        uint32_t target;
+        if (!map.Map(static_cast<uint32_t>(word + table.base), &target)) continue;
+        const uint32_t value = static_cast<uint32_t>(target - table.base);
+        if (value != word) fromTables.push_back({w.offset, value});
+    }
+    std::vector<ReferenceFix> merged;
+    merged.reserve(fixes.size() + fromTables.size());
+    std::merge(fixes.begin(), fixes.end(), fromTables.begin(), fromTables.end(), std::back_inserter(merged),
+               [](const ReferenceFix& a, const ReferenceFix& b) { return a.offset < b.offset; });
+    return merged;
 }
 
 void ApplyFixes(const std::vector<ReferenceFix>& fixes, size_t from, uint8_t* window, size_t length) {
@@ -294,6 +327,7 @@ AddressMap BuildAddressMap(const uint8_t* oldData, const PeLayout& oldLayout, co
     AddressMap base;
     base.newImageBase = newLayout.imageBase;
     Settle(pieces, &base);
+    base.Index();
 
     // The shift most references to each target show, in order of target.
     size_t oldSize = 0;
@@ -347,6 +381,7 @@ AddressMap BuildAddressMap(const uint8_t* oldData, const PeLayout& oldLayout, co
     AddressMap map;
     map.newImageBase = newLayout.imageBase;
     Settle(all, &map);
+    map.Index();
     map.tables = ChooseWordTables(oldData, oldLayout, newData, stretches, map,
                                   FindPeReferences(oldData, oldSize, oldLayout));
     return map;

@@ -49,6 +49,17 @@ packages=(libssl3 openssl libc6 openssh-client git libcurl4 curl sudo)
 
 rm -rf "$work/pairs"
 mkdir -p "$work/debs" "$work/unpacked" "$work/pairs/elf" "$work/pairs/pe" "$work/out"
+
+# keep_pair GROUP/NAME OLD NEW COPY...: both files of a pair under the new file's own name
+# (which the patch stores, as it would in use), copied by COPY... SOURCE TARGET.
+keep_pair() {
+  local pair=$1 o=$2 n=$3
+  shift 3
+  local file
+  file=$(basename "$n")
+  mkdir -p "$work/pairs/$pair/old" "$work/pairs/$pair/new"
+  "$@" "$o" "$work/pairs/$pair/old/$file" && "$@" "$n" "$work/pairs/$pair/new/$file" && pairs+=("$pair")
+}
 echo "== fetching two releases of: ${packages[*]}"
 pairs=()
 for package in "${packages[@]}"; do
@@ -89,9 +100,7 @@ for package in "${packages[@]}"; do
       echo "   $name: the same in both releases of $package, skipped"
       continue
     fi
-    cp "$o" "$work/pairs/elf/$name.old"
-    cp "$n" "$work/pairs/elf/$name.new"
-    pairs+=("elf/$name")
+    keep_pair "elf/$name" "$o" "$n" cp
     echo "   $name: $package ${versions[0]} -> ${versions[1]}"
   done
 done
@@ -130,9 +139,7 @@ for entry in "${pe_packages[@]}"; do
     n=$(compgen -G "$work/npm/${package//[@\/]/_}-$newer/package/$pattern" | head -n 1) || n=""
     if [ -z "$o" ] || [ -z "$n" ] || cmp -s "$o" "$n"; then echo "   $pattern: not a pair in $package, skipped"; continue; fi
     name="$short+$(basename "${pattern//\*/V}")"
-    cp "$o" "$work/pairs/pe/$name.old"
-    cp "$n" "$work/pairs/pe/$name.new"
-    pairs+=("pe/$name")
+    keep_pair "pe/$name" "$o" "$n" cp
     echo "   $name: $older -> $newer"
   done
 done
@@ -163,9 +170,8 @@ for arch in i686 x86_64; do
     [ -f "$o" ] && [ -f "$n" ] || continue
     # The debug information is not what ships: both are stripped.
     name="own-$arch+$file"
-    strip_tool="$arch-w64-mingw32-strip"
-    "$strip_tool" -o "$work/pairs/pe/$name.old" "$o" && "$strip_tool" -o "$work/pairs/pe/$name.new" "$n" &&
-      pairs+=("pe/$name")
+    strip_to() { "$arch-w64-mingw32-strip" -o "$2" "$1"; }
+    keep_pair "pe/$name" "$o" "$n" strip_to
   done
 done
 ((${#pairs[@]})) || { echo "bench: no pairs could be fetched" >&2; exit 1; }
@@ -178,8 +184,14 @@ size() { stat -c %s "$1"; }
 echo "== measuring ($runs runs per command, median wall time)"
 results="$work/results.tsv"
 : >"$results"
+# What the process itself takes, whatever the file: the peak of applying a patch of one byte.
+mkdir -p "$work/base/old" "$work/base/new"
+printf a >"$work/base/old/b" && printf b >"$work/base/new/b"
+"$makepatch" --file "$work/base/old/b" "$work/base/new/b" "$work/base/p.hvp" >/dev/null 2>&1
+read -r _ baseline < <(t --fresh "$work/base/b" "$makepatch" --apply-file "$work/base/old/b" "$work/base/p.hvp" "$work/base/b")
+echo "$baseline" >"$work/baseline"
 for pair in "${pairs[@]}"; do
-  old="$work/pairs/$pair.old"; new="$work/pairs/$pair.new"; out="$work/out/${pair//\//_}"
+  old=$(echo "$work/pairs/$pair/old/"*); new=$(echo "$work/pairs/$pair/new/"*); out="$work/out/${pair//\//_}"
   read -r mk_ours _ < <(t --fresh "$out.hvp" "$makepatch" --file "$old" "$new" "$out.hvp")
   read -r mk_bsd _ < <(t --fresh "$out.bsd" bsdiff "$old" "$new" "$out.bsd")
   read -r mk_xd _ < <(t --fresh "$out.xd" xdelta3 -f -9 -e -s "$old" "$new" "$out.xd")
@@ -197,4 +209,4 @@ for pair in "${pairs[@]}"; do
     "$mk_ours" "$mk_bsd" "$mk_xd" "$ap_ours" "$ap_bsd" "$ap_xd" "$peak" "$larger" "$mk_zst" >>"$results"
 done
 
-python3 "$here/report.py" "$results"
+python3 "$here/report.py" "$results" "$baseline"

@@ -124,6 +124,30 @@ TEST(PeTransform, NoFileGetsWorse) {
     }
 }
 
+TEST(PeTransform, TheIndexedMapAgreesWithItsSegments) {
+    // Segments of every size, some sharing a page, some spanning many, with gaps; and a
+    // map spanning most of the address space (pages of more than 4 KiB).
+    for (const uint32_t stride : {0x10u, 0x1000u, 0x10000000u}) {
+        AddressMap map;
+        uint64_t at = 0x400;
+        for (uint32_t k = 0; k < 40; ++k) {
+            const uint64_t length = 1 + (k * 2654435761u) % (uint64_t{stride} * 3);
+            if (at + length > 0xFFFFFFFFu) break;
+            map.segments.push_back({static_cast<uint32_t>(at), static_cast<uint32_t>(length), static_cast<int64_t>(k) - 20});
+            at += length + (k % 3) * uint64_t{stride};
+        }
+        AddressMap indexed = map;
+        indexed.Index();
+        for (uint64_t a = 0; a < 0x100000000ull; a += stride / 16 + (a % 7)) {
+            uint32_t x = 1, y = 2;
+            const bool plain = map.Map(static_cast<uint32_t>(a), &x), quick = indexed.Map(static_cast<uint32_t>(a), &y);
+            ASSERT_EQ(plain, quick) << std::hex << a;
+            if (plain) ASSERT_EQ(x, y) << std::hex << a;
+            if (stride < 0x1000000 && a > at + stride) break;
+        }
+    }
+}
+
 TEST(PeTransform, DamagedMapsAndPayloadsAreRefused) {
     AddressMap map;
     map.newImageBase = 0x140000000;
