@@ -125,6 +125,8 @@ TEST_F(Patchw32, RealProgramsRoundTrip) {
     WriteTree(work_ + "\\rold", oldTree);
     WriteTree(work_ + "\\rnew", newTree);
     ASSERT_EQ(RunMakepatch("\"" + work_ + "\\rold\" \"" + work_ + "\\rnew\" \"" + work_ + "\\r.rtp\""), 0u);
+    // Programs of one machine: the executable transform serves them (format 2).
+    EXPECT_EQ(ReadBytes(work_ + "\\r.rtp").at(8), 2);
     WriteTree(work_ + "\\rtarget", oldTree);
     const std::string command = "\"" + work_ + "\\rtarget\" \"" + work_ + "\\r.rtp\"";
     ASSERT_EQ(byOrdinal_(command.c_str(), Callback, 1), PATCHLIB_OK);
