@@ -6,8 +6,8 @@
 #include "patchlib/byte_io.h"
 #include "patchlib/delta.h"
 #include "patchlib/delta_layout.h"
-#include "patchlib/pe_layout.h"
-#include "patchlib/pe_transform.h"
+#include "patchlib/executable_layout.h"
+#include "patchlib/executable_transform.h"
 #include "patchlib/x86_filter.h"
 #include "patchlib/zlib_stream.h"
 
@@ -262,8 +262,8 @@ private:
 // PE file, as it was when the patch was made) and the address map of the payload.
 bool PredictFromPayload(const uint8_t* old, size_t oldSize, const DeltaHeader& h, const uint8_t* streams,
                         std::vector<ReferenceFix>* fixes) {
-    PeLayout layout;
-    if (!ReadPeLayout(old, oldSize, &layout)) return false;
+    ExecutableLayout layout;
+    if (!ReadExecutableLayout(old, oldSize, &layout)) return false;
     uint64_t mapAt = 0;
     for (int s = 0; s < kMapStream; ++s) mapAt += h.packed[s];
     std::vector<uint8_t> mapBytes;

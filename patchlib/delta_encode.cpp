@@ -13,8 +13,8 @@
 #include "patchlib/byte_io.h"
 #include "patchlib/delta.h"
 #include "patchlib/delta_layout.h"
-#include "patchlib/pe_layout.h"
-#include "patchlib/pe_transform.h"
+#include "patchlib/executable_layout.h"
+#include "patchlib/executable_transform.h"
 #include "patchlib/suffix_array.h"
 #include "patchlib/x86_filter.h"
 #include "patchlib/zlib_stream.h"
@@ -281,8 +281,8 @@ bool Pack(DeltaBuilder& builder, DeltaFilter filter, const std::vector<uint8_t>*
 // the plain delta's alignment moves any reference of the old one.
 bool EncodeExecutable(const uint8_t* oldData, size_t oldSize, const uint8_t* newData, size_t newSize,
                       const std::vector<AlignedStretch>& stretches, int level, std::vector<uint8_t>* out) {
-    PeLayout oldLayout, newLayout;
-    if (!ReadPeLayout(oldData, oldSize, &oldLayout) || !ReadPeLayout(newData, newSize, &newLayout) ||
+    ExecutableLayout oldLayout, newLayout;
+    if (!ReadExecutableLayout(oldData, oldSize, &oldLayout) || !ReadExecutableLayout(newData, newSize, &newLayout) ||
         oldLayout.machine != newLayout.machine) {
         return false;
     }

@@ -21,17 +21,17 @@ uint64_t U64(const uint8_t* p) { return static_cast<uint64_t>(U32(p)) | static_c
 bool Fits(size_t size, uint64_t offset, uint64_t length) { return offset <= size && length <= size - offset; }
 
 // The relocation table: blocks of a page address, a block size and 16-bit entries.
-bool ReadRelocations(const uint8_t* data, uint32_t tableRva, uint32_t tableSize, PeLayout* layout) {
+bool ReadRelocations(const uint8_t* data, uint32_t tableRva, uint32_t tableSize, ExecutableLayout* layout) {
     if (tableSize == 0) return true;
     uint32_t tableOffset = 0;
-    if (!PeFileOffset(*layout, tableRva, &tableOffset)) return false;
+    if (!FileOffsetOf(*layout, tableRva, &tableOffset)) return false;
     // The whole table must lie in the raw data of the section that holds its start.
-    const auto holder = std::find_if(layout->sections.begin(), layout->sections.end(), [&](const PeSection& s) {
+    const auto holder = std::find_if(layout->sections.begin(), layout->sections.end(), [&](const ExecutableSection& s) {
         return tableOffset >= s.rawOffset && tableOffset - s.rawOffset < s.rawSize;
     });
     if (holder == layout->sections.end() || tableSize > holder->rawOffset + holder->rawSize - tableOffset) return false;
-    const unsigned width = layout->machine == PeMachine::kAmd64 ? 8 : 4;
-    const uint16_t wanted = layout->machine == PeMachine::kAmd64 ? kRelocationDir64 : kRelocationHighLow;
+    const unsigned width = layout->machine == ExecutableMachine::kAmd64 ? 8 : 4;
+    const uint16_t wanted = layout->machine == ExecutableMachine::kAmd64 ? kRelocationDir64 : kRelocationHighLow;
     for (uint32_t at = 0; at + 8 <= tableSize;) {
         const uint8_t* block = data + tableOffset + at;
         const uint32_t page = U32(block);
@@ -42,64 +42,46 @@ bool ReadRelocations(const uint8_t* data, uint32_t tableRva, uint32_t tableSize,
             if (value >> 12 != wanted) continue;  // padding (0) and other kinds are passed over
             const uint64_t rva = static_cast<uint64_t>(page) + (value & 0x0FFF);
             uint32_t offset = 0;
-            if (rva > 0xFFFFFFFFu || !PeFileOffset(*layout, static_cast<uint32_t>(rva), &offset)) continue;
+            if (rva > 0xFFFFFFFFu || !FileOffsetOf(*layout, static_cast<uint32_t>(rva), &offset)) continue;
             // All of the address inside the same section's raw data.
             uint32_t last = 0;
-            if (!PeFileOffset(*layout, static_cast<uint32_t>(rva + width - 1), &last) || last != offset + width - 1) {
+            if (!FileOffsetOf(*layout, static_cast<uint32_t>(rva + width - 1), &last) || last != offset + width - 1) {
                 continue;
             }
             layout->absoluteAddresses.push_back(offset);
         }
         at += blockSize;
     }
-    std::sort(layout->absoluteAddresses.begin(), layout->absoluteAddresses.end());
-    // Two relocations of one address, or overlapping ones, would be transformed twice.
-    layout->absoluteAddresses.erase(std::unique(layout->absoluteAddresses.begin(), layout->absoluteAddresses.end()),
-                                    layout->absoluteAddresses.end());
-    std::vector<uint32_t> apart;
-    for (uint32_t offset : layout->absoluteAddresses) {
-        if (apart.empty() || offset >= apart.back() + width) apart.push_back(offset);
-    }
-    layout->absoluteAddresses.swap(apart);
+    SettleAbsoluteAddresses(layout, width);
     return true;
 }
 
 }  // namespace
 
-bool PeFileOffset(const PeLayout& layout, uint32_t rva, uint32_t* offset) {
-    for (const PeSection& section : layout.sections) {
-        if (rva >= section.virtualAddress && rva - section.virtualAddress < section.MappedRawSize()) {
-            *offset = section.rawOffset + (rva - section.virtualAddress);
-            return true;
-        }
-    }
-    return false;
-}
-
-bool ReadPeLayout(const uint8_t* data, size_t size, PeLayout* result) {
+bool ReadPeLayout(const uint8_t* data, size_t size, ExecutableLayout* result) {
     if (!Fits(size, 0, 64) || data[0] != 'M' || data[1] != 'Z') return false;
     const uint32_t peOffset = U32(data + 0x3C);
     if (!Fits(size, peOffset, 24) || U32(data + peOffset) != 0x00004550u) return false;  // "PE\0\0"
     const uint8_t* coff = data + peOffset + 4;
-    PeLayout layout;
+    ExecutableLayout layout;
     const uint16_t machine = U16(coff);
     if (machine == kMachineI386) {
-        layout.machine = PeMachine::kI386;
+        layout.machine = ExecutableMachine::kI386;
     } else if (machine == kMachineAmd64) {
-        layout.machine = PeMachine::kAmd64;
+        layout.machine = ExecutableMachine::kAmd64;
     } else {
         return false;
     }
     const uint16_t sectionCount = U16(coff + 2);
     const uint16_t optionalSize = U16(coff + 16);
     const uint64_t optionalOffset = static_cast<uint64_t>(peOffset) + 24;
-    if (sectionCount == 0 || sectionCount > kPeMaxSections || !Fits(size, optionalOffset, optionalSize)) return false;
+    if (sectionCount == 0 || sectionCount > kMaxSections || !Fits(size, optionalOffset, optionalSize)) return false;
     const uint8_t* optional = data + optionalOffset;
     if (optionalSize < 2) return false;
     const uint16_t magic = U16(optional);
     const bool plus = magic == kMagicPe32Plus;
     if (magic != kMagicPe32 && !plus) return false;
-    if (plus != (layout.machine == PeMachine::kAmd64)) return false;
+    if (plus != (layout.machine == ExecutableMachine::kAmd64)) return false;
     // The fields up to the directory count, then the directories of 8 bytes each.
     const uint32_t countOffset = plus ? 108 : 92;
     if (optionalSize < countOffset + 4) return false;
@@ -112,12 +94,12 @@ bool ReadPeLayout(const uint8_t* data, size_t size, PeLayout* result) {
     if (!Fits(size, tableOffset, static_cast<uint64_t>(sectionCount) * kSectionHeaderSize)) return false;
     for (uint16_t i = 0; i < sectionCount; ++i) {
         const uint8_t* header = data + tableOffset + i * kSectionHeaderSize;
-        PeSection section;
+        ExecutableSection section;
         section.virtualSize = U32(header + 8);
         section.virtualAddress = U32(header + 12);
         section.rawSize = U32(header + 16);
         section.rawOffset = U32(header + 20);
-        section.characteristics = U32(header + 36);
+        section.executable = (U32(header + 36) & 0x20000000u) != 0;  // IMAGE_SCN_MEM_EXECUTE
         section.name = U64(header);
         if (section.rawSize == 0) section.rawOffset = 0;  // no bytes in the file
         if (!Fits(size, section.rawOffset, section.rawSize)) return false;

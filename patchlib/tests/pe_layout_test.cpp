@@ -73,22 +73,22 @@ TEST(PeLayout, ReadsBothMachinesAndRefusesWhatIsNotWhole) {
     for (const bool amd64 : {false, true}) {
         SCOPED_TRACE(amd64 ? "x86-64" : "i386");
         std::vector<uint8_t> image = SmallImage(amd64);
-        PeLayout layout;
+        ExecutableLayout layout;
         ASSERT_TRUE(ReadPeLayout(image.data(), image.size(), &layout));
-        EXPECT_EQ(amd64 ? PeMachine::kAmd64 : PeMachine::kI386, layout.machine);
+        EXPECT_EQ(amd64 ? ExecutableMachine::kAmd64 : ExecutableMachine::kI386, layout.machine);
         EXPECT_EQ(0x400000u, layout.imageBase);
         ASSERT_EQ(2u, layout.sections.size());
         EXPECT_TRUE(layout.sections[0].Executable());
         EXPECT_FALSE(layout.sections[1].Executable());
         EXPECT_EQ((std::vector<uint32_t>{0x210, 0x220}), layout.absoluteAddresses);
         uint32_t offset = 0;
-        EXPECT_TRUE(PeFileOffset(layout, 0x11FF, &offset));
+        EXPECT_TRUE(FileOffsetOf(layout, 0x11FF, &offset));
         EXPECT_EQ(0x3FFu, offset);
-        EXPECT_FALSE(PeFileOffset(layout, 0x1200, &offset));
+        EXPECT_FALSE(FileOffsetOf(layout, 0x1200, &offset));
 
         // Every cut leaves a section's data outside the bytes.
         for (size_t cut = 0; cut < image.size(); cut += 7) {
-            PeLayout untouched;
+            ExecutableLayout untouched;
             EXPECT_FALSE(ReadPeLayout(image.data(), cut, &untouched)) << cut;
             EXPECT_TRUE(untouched.sections.empty());
         }
@@ -121,11 +121,11 @@ TEST(PeLayout, TheProjectsOwnBinaries) {
         const std::vector<uint8_t> file = ReadFile(path);
         if (file.empty()) continue;
         ++seen;
-        PeLayout layout;
+        ExecutableLayout layout;
         ASSERT_TRUE(ReadPeLayout(file.data(), file.size(), &layout)) << path;
-        EXPECT_EQ(std::string(arch) == "x86_64" ? PeMachine::kAmd64 : PeMachine::kI386, layout.machine);
+        EXPECT_EQ(std::string(arch) == "x86_64" ? ExecutableMachine::kAmd64 : ExecutableMachine::kI386, layout.machine);
         ASSERT_FALSE(layout.absoluteAddresses.empty()) << path;
-        const unsigned width = layout.machine == PeMachine::kAmd64 ? 8 : 4;
+        const unsigned width = layout.machine == ExecutableMachine::kAmd64 ? 8 : 4;
         for (uint32_t offset : layout.absoluteAddresses) {
             uint64_t value = 0;
             std::memcpy(&value, file.data() + offset, width);

@@ -1,6 +1,6 @@
-// Small but well-formed PE images of either machine for the executable transform's
-// tests: functions that call each other and imported functions, read data and hold
-// pointers, with the base relocations a linker would write. Two versions of a program
+// Small but well-formed executables for the executable transform's tests: PE images of
+// either machine, or x86-64 ELF files; functions that call each other and imported
+// functions, read data and hold pointers, with the relocations a linker would write. Two versions of a program
 // differ as two builds do: a function grows, functions swap places, a section grows, an
 // import is added.
 #pragma once
@@ -11,6 +11,7 @@
 
 struct SyntheticProgram {
     bool amd64 = false;
+    bool elf = false;  // an x86-64 ELF file (image base 0) instead of a PE image
     uint64_t imageBase = 0x10000000;
     std::vector<uint32_t> bodySizes;        // filler bytes of each function
     std::vector<std::vector<int>> calls;    // the functions each function calls
@@ -81,6 +82,7 @@ public:
         for (size_t i = 2 * quarter; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i / 16);
 
         const uint32_t relocRva = Align(idataRva + static_cast<uint32_t>(idata.size()), 0x1000);
+        if (p_.elf) return Elf(code, data, idata, dataRva, idataRva, relocRva);
         std::vector<uint8_t> reloc = RelocationTable();
         const std::vector<std::vector<uint8_t>*> bodies = {&code, &data, &idata, &reloc};
         const uint32_t rvas[] = {kTextRva, dataRva, idataRva, relocRva};
@@ -190,6 +192,65 @@ private:
         code->push_back(0xC3);
     }
 
+    // The sections at file offsets equal to their addresses, relative relocations for
+    // the absolute addresses, section headers last.
+    std::vector<uint8_t> Elf(const std::vector<uint8_t>& code, const std::vector<uint8_t>& data,
+                             const std::vector<uint8_t>& got, uint32_t dataAt, uint32_t gotAt, uint32_t relaAt) const {
+        std::vector<uint32_t> sorted = relocations_;
+        std::sort(sorted.begin(), sorted.end());
+        std::vector<uint8_t> rela;
+        std::vector<uint8_t> file(relaAt);
+        std::copy(code.begin(), code.end(), file.begin() + kTextRva);
+        std::copy(data.begin(), data.end(), file.begin() + dataAt);
+        std::copy(got.begin(), got.end(), file.begin() + gotAt);
+        for (uint32_t place : sorted) {
+            uint64_t value = 0;
+            for (int k = 7; k >= 0; --k) value = value << 8 | file[place + k];
+            Append(&rela, place, 8);
+            Append(&rela, 8, 8);  // R_X86_64_RELATIVE
+            Append(&rela, value, 8);
+        }
+        file.insert(file.end(), rela.begin(), rela.end());
+        const std::string names = std::string("\0.text\0.data\0.got\0.rela.dyn\0.shstrtab\0", 39);
+        const uint32_t namesAt = static_cast<uint32_t>(file.size());
+        file.insert(file.end(), names.begin(), names.end());
+        while (file.size() % 8) file.push_back(0);
+        const uint32_t headersAt = static_cast<uint32_t>(file.size());
+        struct Header {
+            uint32_t name, type;
+            uint64_t flags, address, offset, size;
+        };
+        const Header headers[] = {
+            {0, 0, 0, 0, 0, 0},
+            {1, 1, 0x6, kTextRva, kTextRva, code.size()},
+            {7, 1, 0x3, dataAt, dataAt, data.size()},
+            {13, 1, 0x3, gotAt, gotAt, got.size()},
+            {18, 4, 0x2, relaAt, relaAt, rela.size()},
+            {28, 3, 0, 0, namesAt, names.size()},
+        };
+        for (const Header& h : headers) {
+            Append(&file, h.name, 4);
+            Append(&file, h.type, 4);
+            Append(&file, h.flags, 8);
+            Append(&file, h.address, 8);
+            Append(&file, h.offset, 8);
+            Append(&file, h.size, 8);
+            Append(&file, 0, 8);  // link, info
+            Append(&file, 0, 8);  // alignment
+            Append(&file, h.type == 4 ? 24 : 0, 8);
+        }
+        const uint8_t ident[] = {0x7F, 'E', 'L', 'F', 2, 1, 1};
+        std::copy(ident, ident + sizeof ident, file.begin());
+        Put(file, 16, 3, 2);     // a shared object
+        Put(file, 18, 62, 2);    // x86-64
+        Put(file, 0x28, headersAt, 8);
+        Put(file, 0x34, 64, 2);  // header size
+        Put(file, 0x3A, 64, 2);  // section header size
+        Put(file, 0x3C, 6, 2);
+        Put(file, 0x3E, 5, 2);   // the name table
+        return file;
+    }
+
     std::vector<uint8_t> RelocationTable() const {
         std::vector<uint32_t> sorted = relocations_;
         std::sort(sorted.begin(), sorted.end());
@@ -215,3 +276,10 @@ private:
 };
 
 inline std::vector<uint8_t> BuildPe(const SyntheticProgram& p) { return PeWriter(p).Build(); }
+
+inline SyntheticProgram MakeElfProgram(int count) {
+    SyntheticProgram p = MakeProgram(true, count);
+    p.elf = true;
+    p.imageBase = 0;
+    return p;
+}

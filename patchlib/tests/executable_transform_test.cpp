@@ -4,6 +4,7 @@
 // patches of format 1 still apply.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -14,8 +15,8 @@
 #include "patchlib/file_apply.h"
 #include "patchlib/patch_format.h"
 #include "patchlib/patch_maker.h"
-#include "patchlib/pe_layout.h"
-#include "patchlib/pe_transform.h"
+#include "patchlib/executable_layout.h"
+#include "patchlib/executable_transform.h"
 #include "patchlib/std_tree_fs.h"
 #include "patchlib/tests/synthetic_pe.h"
 #include "patchlib/tree_apply.h"
@@ -64,17 +65,26 @@ SyntheticProgram NextBuild(SyntheticProgram p, bool growData = true) {
 
 }  // namespace
 
-TEST(PeTransform, ChangedProgramsRoundTripThroughASmallerDelta) {
-    for (const bool amd64 : {false, true}) {
-        SCOPED_TRACE(amd64 ? "x86-64" : "i386");
-        const SyntheticProgram first = MakeProgram(amd64, 300);
+TEST(ExecutableTransform, ChangedProgramsRoundTripThroughASmallerDelta) {
+    const struct {
+        const char* name;
+        SyntheticProgram (*make)(int count);
+        ExecutableMachine machine;
+    } kinds[] = {
+        {"PE i386", [](int count) { return MakeProgram(false, count); }, ExecutableMachine::kI386},
+        {"PE x86-64", [](int count) { return MakeProgram(true, count); }, ExecutableMachine::kAmd64},
+        {"ELF x86-64", MakeElfProgram, ExecutableMachine::kAmd64},
+    };
+    for (const auto& kind : kinds) {
+        SCOPED_TRACE(kind.name);
+        const SyntheticProgram first = kind.make(300);
         const std::vector<uint8_t> oldData = BuildPe(first);
         std::vector<uint8_t> rebuilt;
         for (const bool growData : {false, true}) {
             const std::vector<uint8_t> newData = BuildPe(NextBuild(first, growData));
-            PeLayout layout;
-            ASSERT_TRUE(ReadPeLayout(newData.data(), newData.size(), &layout));
-            ASSERT_EQ(layout.machine, amd64 ? PeMachine::kAmd64 : PeMachine::kI386);
+            ExecutableLayout layout;
+            ASSERT_TRUE(ReadExecutableLayout(newData.data(), newData.size(), &layout));
+            ASSERT_EQ(layout.machine, kind.machine);
 
             const std::vector<uint8_t> plain = Encode(oldData, newData, false);
             const std::vector<uint8_t> transformed = Encode(oldData, newData, true);
@@ -88,8 +98,8 @@ TEST(PeTransform, ChangedProgramsRoundTripThroughASmallerDelta) {
             EXPECT_TRUE(rebuilt == newData);
         }
 
-        // Progress and stopping work as for any delta, fixes laid over every slice.
-        const SyntheticProgram big = MakeProgram(amd64, 6000);
+        // A file of many slices: the fixes are laid over each slice as it is read.
+        const SyntheticProgram big = kind.make(6000);
         const std::vector<uint8_t> bigOld = BuildPe(big), bigNew = BuildPe(NextBuild(big));
         const std::vector<uint8_t> bigPayload = Encode(bigOld, bigNew, true);
         ASSERT_EQ(bigPayload[0], static_cast<uint8_t>(DeltaFilter::kExecutable));
@@ -99,7 +109,49 @@ TEST(PeTransform, ChangedProgramsRoundTripThroughASmallerDelta) {
     }
 }
 
-TEST(PeTransform, NoFileGetsWorse) {
+TEST(ExecutableTransform, ElfFilesAreReadAndDamagedOnesRefused) {
+    const std::vector<uint8_t> image = BuildPe(MakeElfProgram(40));
+    ExecutableLayout layout;
+    ASSERT_TRUE(ReadExecutableLayout(image.data(), image.size(), &layout));
+    ASSERT_EQ(layout.sections.size(), 4u);  // the name table is not mapped
+    EXPECT_TRUE(layout.sections[0].Executable());
+    EXPECT_FALSE(layout.sections[1].Executable());
+    EXPECT_EQ(layout.sections[3].name, 0x79642E616C65722EULL);  // ".rela.dy", the first eight bytes
+    ASSERT_FALSE(layout.absoluteAddresses.empty());
+    for (const uint32_t offset : layout.absoluteAddresses) {
+        EXPECT_LT(Get32(image, offset), layout.sizeOfImage) << offset;  // each place holds its address
+    }
+    for (size_t cut = 0; cut < image.size(); cut += 1 + cut / 8) {
+        ExecutableLayout untouched;
+        EXPECT_FALSE(ReadExecutableLayout(image.data(), cut, &untouched)) << cut;
+        EXPECT_TRUE(untouched.sections.empty());
+    }
+    const size_t headers = static_cast<size_t>(Get32(image, 0x28));
+    const struct {
+        size_t at;
+        uint32_t value;
+        unsigned width;
+    } damage[] = {
+        {4, 1, 1},                           // 32-bit
+        {5, 2, 1},                           // big-endian
+        {18, 3, 2},                          // i386
+        {0x3A, 56, 2},                       // section header size
+        {headers + 64 + 24, 0x7FFFFFF0, 4},  // .text's data past the end
+        {headers + 64 + 16 + 4, 1, 4},       // .text above 4 GiB
+    };
+    for (const auto& d : damage) {
+        std::vector<uint8_t> damaged = image;
+        for (unsigned k = 0; k < d.width; ++k) damaged[d.at + k] = static_cast<uint8_t>(d.value >> (8 * k));
+        EXPECT_FALSE(ReadExecutableLayout(damaged.data(), damaged.size(), &layout)) << d.at;
+    }
+    // A real one: this test program.
+    const std::vector<uint8_t> self = ReadAll("/proc/self/exe");
+    ASSERT_TRUE(ReadExecutableLayout(self.data(), self.size(), &layout));
+    EXPECT_TRUE(std::any_of(layout.sections.begin(), layout.sections.end(),
+                            [](const ExecutableSection& s) { return s.Executable(); }));
+}
+
+TEST(ExecutableTransform, NoFileGetsWorse) {
     const SyntheticProgram program = MakeProgram(true, 200);
     const std::vector<uint8_t> image = BuildPe(program);
     std::vector<uint8_t> text(image.size(), 'x');
@@ -124,7 +176,7 @@ TEST(PeTransform, NoFileGetsWorse) {
     }
 }
 
-TEST(PeTransform, TheIndexedMapAgreesWithItsSegments) {
+TEST(ExecutableTransform, TheIndexedMapAgreesWithItsSegments) {
     // Segments of every size, some sharing a page, some spanning many, with gaps; and a
     // map spanning most of the address space (pages of more than 4 KiB).
     for (const uint32_t stride : {0x10u, 0x1000u, 0x10000000u}) {
@@ -148,7 +200,7 @@ TEST(PeTransform, TheIndexedMapAgreesWithItsSegments) {
     }
 }
 
-TEST(PeTransform, DamagedMapsAndPayloadsAreRefused) {
+TEST(ExecutableTransform, DamagedMapsAndPayloadsAreRefused) {
     AddressMap map;
     map.newImageBase = 0x140000000;
     map.segments = {{0x1000, 0x500, 16}, {0x1600, 0x100, -0x600}, {0x3000, 0x2000, 0x1000}};
@@ -196,9 +248,9 @@ TEST(PeTransform, DamagedMapsAndPayloadsAreRefused) {
     {
         SyntheticProgram program = MakeProgram(false, 50);
         std::vector<uint8_t> image = BuildPe(program);
-        PeLayout layout;
-        ASSERT_TRUE(ReadPeLayout(image.data(), image.size(), &layout));
-        const PeSection& data = layout.sections[1];
+        ExecutableLayout layout;
+        ASSERT_TRUE(ReadExecutableLayout(image.data(), image.size(), &layout));
+        const ExecutableSection& data = layout.sections[1];
         const uint32_t table = data.rawOffset + program.dataSize / 4;  // the addresses of functions
         Put32(image, table + 4, 0x7FFFFFF0);  // no address in the image
         AddressMap moved;
@@ -258,7 +310,7 @@ TEST(PeTransform, DamagedMapsAndPayloadsAreRefused) {
     }
 }
 
-TEST(PeTransform, FormatVersions) {
+TEST(ExecutableTransform, FormatVersions) {
     // Kept from the makepatch of format 1: a tree patch, and a one-file patch with the
     // x86 filter. They apply as they did.
     const std::string kept = std::string(HALVORIN_SOURCE_DIR) + "/patchlib/tests/data/format1";
@@ -272,7 +324,7 @@ TEST(PeTransform, FormatVersions) {
     ASSERT_EQ(ApplyPatchToContent(filePatch.data(), filePatch.size(), oldApp, &newApp, &name), PATCHLIB_OK);
     EXPECT_EQ(newApp.size(), 6018u);
 
-    const std::filesystem::path dir = std::filesystem::temp_directory_path() / ("pe_transform_test." + std::to_string(getpid()));
+    const std::filesystem::path dir = std::filesystem::temp_directory_path() / ("executable_transform_test." + std::to_string(getpid()));
     std::filesystem::remove_all(dir);
     std::filesystem::copy(kept + "/old", dir, std::filesystem::copy_options::recursive);
     StdTreeFileSystem tree(dir.string());
@@ -310,7 +362,7 @@ TEST(PeTransform, FormatVersions) {
 }
 
 // Real programs: the project's own Windows binaries, one made from another.
-TEST(PeTransform, TheProjectsOwnBinaries) {
+TEST(ExecutableTransform, TheProjectsOwnBinaries) {
     int seen = 0;
     for (const char* arch : {"i686", "x86_64"}) {
         const std::string bin = std::string(HALVORIN_SOURCE_DIR) + "/out/" + arch + "/bin/";

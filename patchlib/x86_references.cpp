@@ -1,4 +1,4 @@
-#include "patchlib/pe_references.h"
+#include "patchlib/x86_references.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -11,8 +11,8 @@ uint32_t U32(const uint8_t* p) {
 }
 uint64_t U64(const uint8_t* p) { return static_cast<uint64_t>(U32(p)) | static_cast<uint64_t>(U32(p + 4)) << 32; }
 
-bool InsideSection(const PeLayout& layout, uint64_t rva, bool executableOnly) {
-    for (const PeSection& s : layout.sections) {
+bool InsideSection(const ExecutableLayout& layout, uint64_t rva, bool executableOnly) {
+    for (const ExecutableSection& s : layout.sections) {
         if (executableOnly && !s.Executable()) continue;
         if (rva >= s.virtualAddress && rva < s.VirtualEnd()) return true;
     }
@@ -82,20 +82,20 @@ namespace {
 // the code sections between them, each passed on once nothing before it is left.
 class Walk {
 public:
-    Walk(const uint8_t* data, size_t size, const PeLayout& layout, PeReferenceVisitor& visitor)
+    Walk(const uint8_t* data, size_t size, const ExecutableLayout& layout, ReferenceVisitor& visitor)
         : data_(data), size_(size), layout_(layout), visitor_(visitor),
-          amd64_(layout.machine == PeMachine::kAmd64), width_(amd64_ ? 8 : 4) {
+          amd64_(layout.machine == ExecutableMachine::kAmd64), width_(amd64_ ? 8 : 4) {
         NextAbsolute();
     }
 
     void Run() {
-        std::vector<const PeSection*> code;
-        for (const PeSection& s : layout_.sections) {
+        std::vector<const ExecutableSection*> code;
+        for (const ExecutableSection& s : layout_.sections) {
             if (s.Executable() && s.MappedRawSize()) code.push_back(&s);
         }
         std::stable_sort(code.begin(), code.end(),
-                         [](const PeSection* a, const PeSection* b) { return a->rawOffset < b->rawOffset; });
-        for (const PeSection* section : code) WalkCode(*section);
+                         [](const ExecutableSection* a, const ExecutableSection* b) { return a->rawOffset < b->rawOffset; });
+        for (const ExecutableSection* section : code) WalkCode(*section);
         while (absolute_ != kNone) EmitAbsolute();
     }
 
@@ -118,20 +118,20 @@ private:
     }
 
     void EmitAbsolute() {
-        PeReference reference;
+        AddressReference reference;
         reference.offset = static_cast<uint32_t>(absolute_);
         reference.target = absoluteTarget_;
         Emit(reference, width_);
         NextAbsolute();
     }
 
-    void Emit(const PeReference& reference, unsigned width) {
+    void Emit(const AddressReference& reference, unsigned width) {
         if (reference.offset < emittedEnd_) return;  // sections that share file bytes
         emittedEnd_ = uint64_t{reference.offset} + width;
         visitor_.Visit(reference, width);
     }
 
-    void WalkCode(const PeSection& section) {
+    void WalkCode(const ExecutableSection& section) {
         const size_t begin = section.rawOffset, end = begin + section.MappedRawSize();
         for (size_t i = begin; i + 5 <= end;) {
             size_t field = 0;
@@ -157,7 +157,7 @@ private:
                 ++i;
                 continue;
             }
-            PeReference reference;
+            AddressReference reference;
             reference.offset = static_cast<uint32_t>(field);
             reference.relative = true;
             reference.source = static_cast<uint32_t>(section.virtualAddress + (fieldEnd - begin));
@@ -174,8 +174,8 @@ private:
 
     const uint8_t* data_;
     size_t size_;
-    const PeLayout& layout_;
-    PeReferenceVisitor& visitor_;
+    const ExecutableLayout& layout_;
+    ReferenceVisitor& visitor_;
     const bool amd64_;
     const unsigned width_;
     size_t next_ = 0;
@@ -186,16 +186,16 @@ private:
 
 }  // namespace
 
-void VisitPeReferences(const uint8_t* data, size_t size, const PeLayout& layout, PeReferenceVisitor& visitor) {
+void VisitReferences(const uint8_t* data, size_t size, const ExecutableLayout& layout, ReferenceVisitor& visitor) {
     Walk(data, size, layout, visitor).Run();
 }
 
-std::vector<PeReference> FindPeReferences(const uint8_t* data, size_t size, const PeLayout& layout) {
-    class Collect : public PeReferenceVisitor {
+std::vector<AddressReference> FindReferences(const uint8_t* data, size_t size, const ExecutableLayout& layout) {
+    class Collect : public ReferenceVisitor {
     public:
-        std::vector<PeReference> found;
-        void Visit(const PeReference& reference, unsigned) override { found.push_back(reference); }
+        std::vector<AddressReference> found;
+        void Visit(const AddressReference& reference, unsigned) override { found.push_back(reference); }
     } collect;
-    VisitPeReferences(data, size, layout, collect);
+    VisitReferences(data, size, layout, collect);
     return std::move(collect.found);
 }

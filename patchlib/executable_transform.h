@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "patchlib/address_map.h"
-#include "patchlib/pe_layout.h"
+#include "patchlib/executable_layout.h"
 
 // A predicted value: the four bytes at offset of the old file read as value (little-endian).
 struct ReferenceFix {
@@ -21,7 +21,7 @@ struct ReferenceFix {
 
 // The fixes for the references of the old file that map moved, ascending by offset and
 // apart. References whose address or source the map does not hold stay as they are.
-std::vector<ReferenceFix> PredictReferences(const uint8_t* old, size_t size, const PeLayout& layout,
+std::vector<ReferenceFix> PredictReferences(const uint8_t* old, size_t size, const ExecutableLayout& layout,
                                             const AddressMap& map);
 
 // Writes the fixes that fall into old[from, from + length) into window, which holds those
@@ -41,5 +41,5 @@ struct AlignedStretch {
 // Then, where the references themselves show that it is wrong (data that moved inside
 // a section, uninitialised variables, import tables), the map is corrected from what the
 // references of the old file that the stretches align became in the new file.
-AddressMap BuildAddressMap(const uint8_t* oldData, const PeLayout& oldLayout, const uint8_t* newData,
-                           const PeLayout& newLayout, const std::vector<AlignedStretch>& stretches);
+AddressMap BuildAddressMap(const uint8_t* oldData, const ExecutableLayout& oldLayout, const uint8_t* newData,
+                           const ExecutableLayout& newLayout, const std::vector<AlignedStretch>& stretches);

@@ -13,25 +13,25 @@
 #include <cstdint>
 #include <vector>
 
-#include "patchlib/pe_layout.h"
+#include "patchlib/executable_layout.h"
 
-struct PeReference {
+struct AddressReference {
     uint32_t offset = 0;    // file offset of the 32-bit field (the low half of a 64-bit address)
     bool relative = false;  // the field counts from source; otherwise it is image base + target
     uint32_t source = 0;    // address (relative to the image base) after the instruction
     uint32_t target = 0;    // address referred to, relative to the image base
 };
 
-class PeReferenceVisitor {
+class ReferenceVisitor {
 public:
     // width: the bytes of the reference in the file (4, or 8 for an absolute x86-64 address)
-    virtual void Visit(const PeReference& reference, unsigned width) = 0;
+    virtual void Visit(const AddressReference& reference, unsigned width) = 0;
 
 protected:
-    ~PeReferenceVisitor() = default;
+    ~ReferenceVisitor() = default;
 };
 
 // Every reference of the file that layout describes, ascending by offset, no two
 // overlapping: visited one by one (nothing held), or all in a list.
-void VisitPeReferences(const uint8_t* data, size_t size, const PeLayout& layout, PeReferenceVisitor& visitor);
-std::vector<PeReference> FindPeReferences(const uint8_t* data, size_t size, const PeLayout& layout);
+void VisitReferences(const uint8_t* data, size_t size, const ExecutableLayout& layout, ReferenceVisitor& visitor);
+std::vector<AddressReference> FindReferences(const uint8_t* data, size_t size, const ExecutableLayout& layout);

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "patchlib/address_map.h"
-#include "patchlib/pe_layout.h"
-#include "patchlib/pe_transform.h"
+#include "patchlib/executable_layout.h"
+#include "patchlib/executable_transform.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 4) return 0;
@@ -19,9 +19,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (oldSize > size - 4) return 0;
     std::vector<uint8_t> old(data + 4, data + 4 + oldSize);  // exact sizes: a read past them is caught
     const std::vector<uint8_t> mapBytes(data + 4 + oldSize, data + size);
-    PeLayout layout;
+    ExecutableLayout layout;
     AddressMap map;
-    if (!ReadPeLayout(old.data(), old.size(), &layout) || !ReadAddressMap(mapBytes.data(), mapBytes.size(), &map)) {
+    if (!ReadExecutableLayout(old.data(), old.size(), &layout) || !ReadAddressMap(mapBytes.data(), mapBytes.size(), &map)) {
         return 0;
     }
     const std::vector<ReferenceFix> fixes = PredictReferences(old.data(), old.size(), layout, map);

@@ -1,9 +1,9 @@
-#include "patchlib/pe_transform.h"
+#include "patchlib/executable_transform.h"
 
 #include <algorithm>
 #include <iterator>
 
-#include "patchlib/pe_references.h"
+#include "patchlib/x86_references.h"
 
 namespace {
 
@@ -16,17 +16,17 @@ uint32_t U32(const uint8_t* p) {
            static_cast<uint32_t>(p[3]) << 24;
 }
 
-const PeSection* SectionHolding(const PeLayout& layout, uint32_t offset) {
-    for (const PeSection& s : layout.sections) {
+const ExecutableSection* SectionHolding(const ExecutableLayout& layout, uint32_t offset) {
+    for (const ExecutableSection& s : layout.sections) {
         if (offset >= s.rawOffset && offset - s.rawOffset < s.MappedRawSize()) return &s;
     }
     return nullptr;
 }
 
 // How many bytes from offset on lie outside every section's data: up to the next one's.
-uint32_t OutsideSections(const PeLayout& layout, uint32_t offset, uint32_t limit) {
+uint32_t OutsideSections(const ExecutableLayout& layout, uint32_t offset, uint32_t limit) {
     uint32_t next = limit;
-    for (const PeSection& s : layout.sections) {
+    for (const ExecutableSection& s : layout.sections) {
         if (s.MappedRawSize() && s.rawOffset > offset) next = std::min(next, s.rawOffset - offset);
     }
     return next;
@@ -51,12 +51,12 @@ struct TableWord {
     bool blocked;      // a reference overlaps it
 };
 
-class Predictor : public PeReferenceVisitor {
+class Predictor : public ReferenceVisitor {
 public:
     Predictor(const uint8_t* old, const AddressMap& map, std::vector<TableWord>& words, std::vector<ReferenceFix>* fixes)
         : old_(old), map_(map), words_(words), fixes_(fixes) {}
 
-    void Visit(const PeReference& reference, unsigned width) override {
+    void Visit(const AddressReference& reference, unsigned width) override {
         // Table words that this reference overlaps are its own bytes.
         while (word_ < words_.size() && words_[word_].offset + 4 <= reference.offset) ++word_;
         for (size_t w = word_; w < words_.size() && words_[w].offset < reference.offset + width; ++w) {
@@ -87,7 +87,7 @@ private:
 
 }  // namespace
 
-std::vector<ReferenceFix> PredictReferences(const uint8_t* old, size_t size, const PeLayout& layout,
+std::vector<ReferenceFix> PredictReferences(const uint8_t* old, size_t size, const ExecutableLayout& layout,
                                             const AddressMap& map) {
     // The words of the tables that lie in the file, ascending by offset.
     std::vector<TableWord> words;
@@ -96,7 +96,7 @@ std::vector<ReferenceFix> PredictReferences(const uint8_t* old, size_t size, con
         for (uint32_t k = 0; k < table.words; ++k) {
             const uint32_t address = table.oldStart + 4 * k;
             uint32_t offset, last;
-            if (PeFileOffset(layout, address, &offset) && PeFileOffset(layout, address + 3, &last) &&
+            if (FileOffsetOf(layout, address, &offset) && FileOffsetOf(layout, address + 3, &last) &&
                 last == offset + 3) {
                 words.push_back({offset, t, false});
             }
@@ -109,7 +109,7 @@ std::vector<ReferenceFix> PredictReferences(const uint8_t* old, size_t size, con
     }
     std::vector<ReferenceFix> fixes;
     Predictor predictor(old, map, words, &fixes);
-    VisitPeReferences(old, size, layout, predictor);
+    VisitReferences(old, size, layout, predictor);
     if (words.empty()) return fixes;
 
     std::vector<ReferenceFix> fromTables;
@@ -175,17 +175,17 @@ struct Observation {
     int64_t shift;
 };
 
-std::vector<Observation> Observe(const uint8_t* oldData, const PeLayout& oldLayout, const uint8_t* newData,
-                                 const PeLayout& newLayout, const std::vector<AlignedStretch>& stretches,
+std::vector<Observation> Observe(const uint8_t* oldData, const ExecutableLayout& oldLayout, const uint8_t* newData,
+                                 const ExecutableLayout& newLayout, const std::vector<AlignedStretch>& stretches,
                                  size_t oldSize) {
     std::vector<Observation> seen;
-    const std::vector<PeReference> references = FindPeReferences(oldData, oldSize, oldLayout);
-    const unsigned width = oldLayout.machine == PeMachine::kAmd64 ? 8 : 4;
+    const std::vector<AddressReference> references = FindReferences(oldData, oldSize, oldLayout);
+    const unsigned width = oldLayout.machine == ExecutableMachine::kAmd64 ? 8 : 4;
     std::vector<AlignedStretch> byOld = stretches;
     std::sort(byOld.begin(), byOld.end(),
               [](const AlignedStretch& a, const AlignedStretch& b) { return a.oldOffset < b.oldOffset; });
     size_t k = 0;
-    for (const PeReference& r : references) {
+    for (const AddressReference& r : references) {
         while (k < byOld.size() && uint64_t{byOld[k].oldOffset} + byOld[k].length < uint64_t{r.offset} + width) ++k;
         // The stretch holding the whole field (the first that may, by old offset).
         size_t j = k;
@@ -197,8 +197,8 @@ std::vector<Observation> Observe(const uint8_t* oldData, const PeLayout& oldLayo
         const uint32_t n = byOld[j].newOffset + (r.offset - byOld[j].oldOffset);
         uint32_t newTarget;
         if (r.relative) {
-            const PeSection* a = SectionHolding(oldLayout, r.offset);
-            const PeSection* b = SectionHolding(newLayout, n);
+            const ExecutableSection* a = SectionHolding(oldLayout, r.offset);
+            const ExecutableSection* b = SectionHolding(newLayout, n);
             if (!a || !b) continue;
             const uint32_t length = r.source - (a->virtualAddress + (r.offset - a->rawOffset));
             const uint32_t newSource = b->virtualAddress + (n - b->rawOffset) + length;
@@ -216,9 +216,9 @@ std::vector<Observation> Observe(const uint8_t* oldData, const PeLayout& oldLayo
 // Tables of words worth predicting: per section and base, the stretches of words where
 // predictions that the aligned new bytes confirm outweigh those they refute, by enough
 // to pay for the table's few bytes in the map.
-std::vector<WordTable> ChooseWordTables(const uint8_t* oldData, const PeLayout& oldLayout, const uint8_t* newData,
+std::vector<WordTable> ChooseWordTables(const uint8_t* oldData, const ExecutableLayout& oldLayout, const uint8_t* newData,
                                         const std::vector<AlignedStretch>& stretches, const AddressMap& map,
-                                        const std::vector<PeReference>& references) {
+                                        const std::vector<AddressReference>& references) {
     constexpr int64_t kWorthIt = 4, kGiveUp = 8;
     struct Candidate {
         WordTable table;
@@ -228,12 +228,12 @@ std::vector<WordTable> ChooseWordTables(const uint8_t* oldData, const PeLayout& 
     std::vector<AlignedStretch> byOld = stretches;
     std::sort(byOld.begin(), byOld.end(),
               [](const AlignedStretch& a, const AlignedStretch& b) { return a.oldOffset < b.oldOffset; });
-    const unsigned width = oldLayout.machine == PeMachine::kAmd64 ? 8 : 4;
+    const unsigned width = oldLayout.machine == ExecutableMachine::kAmd64 ? 8 : 4;
     std::vector<int64_t> bases = {0};
-    for (const PeSection& s : oldLayout.sections) {
+    for (const ExecutableSection& s : oldLayout.sections) {
         if (s.Executable()) bases.push_back(s.virtualAddress);
     }
-    for (const PeSection& section : oldLayout.sections) {
+    for (const ExecutableSection& section : oldLayout.sections) {
         const uint32_t words = section.MappedRawSize() / 4;
         if (words == 0) continue;
         for (const int64_t base : bases) {
@@ -292,14 +292,14 @@ std::vector<WordTable> ChooseWordTables(const uint8_t* oldData, const PeLayout& 
 
 }  // namespace
 
-AddressMap BuildAddressMap(const uint8_t* oldData, const PeLayout& oldLayout, const uint8_t* newData,
-                           const PeLayout& newLayout, const std::vector<AlignedStretch>& stretches) {
+AddressMap BuildAddressMap(const uint8_t* oldData, const ExecutableLayout& oldLayout, const uint8_t* newData,
+                           const ExecutableLayout& newLayout, const std::vector<AlignedStretch>& stretches) {
     std::vector<AddressSegment> pieces;
     for (const AlignedStretch& stretch : stretches) {
         uint32_t o = stretch.oldOffset, n = stretch.newOffset, left = stretch.length;
         while (left) {
-            const PeSection* a = SectionHolding(oldLayout, o);
-            const PeSection* b = SectionHolding(newLayout, n);
+            const ExecutableSection* a = SectionHolding(oldLayout, o);
+            const ExecutableSection* b = SectionHolding(newLayout, n);
             uint32_t take = left;
             take = a ? std::min(take, a->rawOffset + a->MappedRawSize() - o) : OutsideSections(oldLayout, o, take);
             take = b ? std::min(take, b->rawOffset + b->MappedRawSize() - n) : OutsideSections(newLayout, n, take);
@@ -315,11 +315,11 @@ AddressMap BuildAddressMap(const uint8_t* oldData, const PeLayout& oldLayout, co
     }
     // The part of a section beyond its data (uninitialised variables) keeps its place
     // after the data, in the new section of the same name.
-    for (const PeSection& a : oldLayout.sections) {
+    for (const ExecutableSection& a : oldLayout.sections) {
         const uint32_t tail = a.virtualAddress + a.MappedRawSize();
         if (tail >= a.VirtualEnd()) continue;
         const auto b = std::find_if(newLayout.sections.begin(), newLayout.sections.end(),
-                                    [&](const PeSection& s) { return s.name == a.name; });
+                                    [&](const ExecutableSection& s) { return s.name == a.name; });
         if (b == newLayout.sections.end()) continue;
         const int64_t shift = int64_t{b->virtualAddress} + b->MappedRawSize() - tail;
         pieces.push_back({tail, a.VirtualEnd() - tail, shift});
@@ -331,7 +331,7 @@ AddressMap BuildAddressMap(const uint8_t* oldData, const PeLayout& oldLayout, co
 
     // The shift most references to each target show, in order of target.
     size_t oldSize = 0;
-    for (const PeSection& s : oldLayout.sections) oldSize = std::max<size_t>(oldSize, size_t{s.rawOffset} + s.rawSize);
+    for (const ExecutableSection& s : oldLayout.sections) oldSize = std::max<size_t>(oldSize, size_t{s.rawOffset} + s.rawSize);
     std::vector<Observation> seen = Observe(oldData, oldLayout, newData, newLayout, stretches, oldSize);
     std::sort(seen.begin(), seen.end(), [](const Observation& a, const Observation& b) {
         return a.target != b.target ? a.target < b.target : a.shift < b.shift;
@@ -383,6 +383,6 @@ AddressMap BuildAddressMap(const uint8_t* oldData, const PeLayout& oldLayout, co
     Settle(all, &map);
     map.Index();
     map.tables = ChooseWordTables(oldData, oldLayout, newData, stretches, map,
-                                  FindPeReferences(oldData, oldSize, oldLayout));
+                                  FindReferences(oldData, oldSize, oldLayout));
     return map;
 }
