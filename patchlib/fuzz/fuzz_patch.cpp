@@ -2,7 +2,9 @@
 //   mode 0  the rest is a patch file, applied to a tree in memory as it is;
 //   mode 1  the rest is a patch file without its trailer, which is added first, so
 //           the records behind the checksum get exercised;
-//   mode 2  the rest is a delta payload (after a 4-byte new size) for DecodeDelta.
+//   mode 2  the rest is a delta payload (after a 4-byte new size) for DecodeDelta;
+//   mode 3  the same against a small x86-64 program, so that payloads of the
+//           executable transform get as far as laying their fixes over it.
 // The upper six bits of the first byte make the receiver answer "stop" at that
 // message (0: never). Whatever the input, nothing may fault, leak or allocate wildly,
 // and a refused or stopped application must leave the tree as it was.
@@ -13,6 +15,7 @@
 
 #include "patchlib/delta.h"
 #include "patchlib/fuzz/fuzz_seed_tree.h"
+#include "patchlib/tests/synthetic_pe.h"
 #include "patchlib/tree_apply.h"
 
 namespace {
@@ -64,16 +67,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         ApplyToTree(sealed.data(), sealed.size(), stopAt);
         break;
     }
-    case 2: {
+    case 2:
+    case 3: {
         if (size < 4) return 0;
         const uint32_t newSize = (data[0] | data[1] << 8 | data[2] << 16 | uint32_t(data[3]) << 24) & 0xFFFFF;
-        const std::vector<uint8_t> old = FuzzOldProgram();
+        static const std::vector<uint8_t> program = BuildPe(MakeProgram(true, 30));
+        const std::vector<uint8_t> old = mode == 2 ? FuzzOldProgram() : program;
         std::vector<uint8_t> out;
         DecodeDelta(old.data(), old.size(), data + 4, size - 4, newSize, &out);
         break;
     }
-    default:
-        break;
     }
     return 0;
 }
