@@ -53,11 +53,13 @@ bool RipRelativeAt(const uint8_t* data, size_t i, size_t end, size_t* field, uns
     if ((data[j] & 0xF0) == 0x40) ++j;  // REX
     if (j + 2 >= end) return false;
     const uint8_t op = data[j];
-    size_t modrm = j + 1;
+    const size_t modrm = op == 0x0F ? j + 2 : j + 1;
+    // Most bytes fail here: no RIP-relative operand.
+    if (modrm >= end || (data[modrm] & 0xC7) != 0x05) return false;
     unsigned tail = 0;
     if (PlainModRmOpcode(op)) {
-    } else if (op == 0x0F && PlainModRmOpcode0F(data[j + 1])) {
-        modrm = j + 2;
+    } else if (op == 0x0F) {
+        if (!PlainModRmOpcode0F(data[j + 1])) return false;
     } else if (op == 0xFF) {
         const unsigned reg = data[modrm] >> 3 & 7;
         if (reg != 2 && reg != 4 && reg != 6) return false;  // call, jmp, push
@@ -68,7 +70,6 @@ bool RipRelativeAt(const uint8_t* data, size_t i, size_t end, size_t* field, uns
     } else {
         return false;
     }
-    if (modrm >= end || (data[modrm] & 0xC7) != 0x05) return false;
     *field = modrm + 1;
     *immediate = tail;
     return true;
