@@ -1,4 +1,5 @@
 // SHA-256 from OpenSSL's libcrypto (native builds).
+#include <openssl/crypto.h>
 #include <openssl/evp.h>
 
 #include <cstdlib>
@@ -15,9 +16,18 @@ void Require(int ok) {
     if (ok != 1) abort();
 }
 
+// Only a digest is needed: no configuration file, no table of every cipher (which
+// otherwise cost a small file's tool run more than its hashing).
+bool Initialised() {
+    static const bool done =
+        OPENSSL_init_crypto(OPENSSL_INIT_NO_LOAD_CONFIG | OPENSSL_INIT_NO_ADD_ALL_CIPHERS | OPENSSL_INIT_NO_ADD_ALL_DIGESTS,
+                            nullptr) == 1;
+    return done;
+}
+
 }  // namespace
 
-Sha256::Sha256() : state_(EVP_MD_CTX_new()) {
+Sha256::Sha256() : state_((Require(Initialised()), EVP_MD_CTX_new())) {
     if (!state_) abort();
     Reset();
 }
