@@ -6,6 +6,15 @@
 #include <cstring>
 #include <vector>
 
+// Little-endian numbers at a place the caller has checked.
+inline uint16_t LoadU16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+inline uint32_t LoadU32(const uint8_t* p) {
+    return static_cast<uint32_t>(LoadU16(p)) | static_cast<uint32_t>(LoadU16(p + 2)) << 16;
+}
+inline uint64_t LoadU64(const uint8_t* p) {
+    return static_cast<uint64_t>(LoadU32(p)) | static_cast<uint64_t>(LoadU32(p + 4)) << 32;
+}
+
 class ByteWriter {
 public:
     explicit ByteWriter(std::vector<uint8_t>& out) : out_(out) {}

@@ -286,7 +286,7 @@ bool EncodeExecutable(const uint8_t* oldData, size_t oldSize, const uint8_t* new
         oldLayout.machine != newLayout.machine) {
         return false;
     }
-    const AddressMap map = BuildAddressMap(oldData, oldLayout, newData, newLayout, stretches);
+    const AddressMap map = BuildAddressMap(oldData, oldSize, oldLayout, newData, newLayout, stretches);
     const std::vector<ReferenceFix> fixes = PredictReferences(oldData, oldSize, oldLayout, map);
     if (fixes.empty()) return false;
     std::vector<uint8_t> predicted(oldData, oldData + oldSize);

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "patchlib/byte_io.h"
+
 namespace {
 
 constexpr uint16_t kMachineX86_64 = 62;
@@ -13,10 +15,6 @@ constexpr uint32_t kRelocationRelative = 8;  // R_X86_64_RELATIVE
 constexpr size_t kSectionHeaderSize = 64, kRelaSize = 24;
 constexpr uint64_t kSpace = uint64_t{1} << 32;
 
-uint16_t U16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-uint32_t U32(const uint8_t* p) { return static_cast<uint32_t>(U16(p)) | static_cast<uint32_t>(U16(p + 2)) << 16; }
-uint64_t U64(const uint8_t* p) { return static_cast<uint64_t>(U32(p)) | static_cast<uint64_t>(U32(p + 4)) << 32; }
-
 bool Fits(size_t size, uint64_t offset, uint64_t length) { return offset <= size && length <= size - offset; }
 
 struct SectionHeader {
@@ -25,7 +23,7 @@ struct SectionHeader {
 };
 
 SectionHeader Header(const uint8_t* p) {
-    return {U32(p), U32(p + 4), U64(p + 8), U64(p + 16), U64(p + 24), U64(p + 32)};
+    return {LoadU32(p), LoadU32(p + 4), LoadU64(p + 8), LoadU64(p + 16), LoadU64(p + 24), LoadU64(p + 32)};
 }
 
 // The first eight bytes of a section's name, from the section name table when it is whole.
@@ -35,18 +33,18 @@ uint64_t NameOf(const uint8_t* data, size_t size, const SectionHeader* names, ui
     for (size_t k = 0; k < 8 && at + k < names->size && data[names->offset + at + k]; ++k) {
         bytes[k] = data[names->offset + at + k];
     }
-    return U64(bytes);
+    return LoadU64(bytes);
 }
 
 }  // namespace
 
 bool ReadElfLayout(const uint8_t* data, size_t size, ExecutableLayout* result) {
     static const uint8_t kIdent[] = {0x7F, 'E', 'L', 'F', 2, 1};  // 64-bit, little-endian
-    if (!Fits(size, 0, 64) || memcmp(data, kIdent, sizeof kIdent) != 0 || U16(data + 18) != kMachineX86_64) {
+    if (!Fits(size, 0, 64) || memcmp(data, kIdent, sizeof kIdent) != 0 || LoadU16(data + 18) != kMachineX86_64) {
         return false;
     }
-    const uint64_t tableOffset = U64(data + 0x28);
-    const uint16_t entrySize = U16(data + 0x3A), count = U16(data + 0x3C), namesIndex = U16(data + 0x3E);
+    const uint64_t tableOffset = LoadU64(data + 0x28);
+    const uint16_t entrySize = LoadU16(data + 0x3A), count = LoadU16(data + 0x3C), namesIndex = LoadU16(data + 0x3E);
     if (entrySize != kSectionHeaderSize || count == 0 || !Fits(size, tableOffset, uint64_t{count} * entrySize)) {
         return false;
     }
@@ -77,8 +75,8 @@ bool ReadElfLayout(const uint8_t* data, size_t size, ExecutableLayout* result) {
         if (h.type != kTypeRela || !(h.flags & kFlagAlloc) || !Fits(size, h.offset, h.size)) continue;
         for (uint64_t at = 0; at + kRelaSize <= h.size; at += kRelaSize) {
             const uint8_t* entry = data + h.offset + at;
-            if ((U64(entry + 8) & 0xFFFFFFFFu) != kRelocationRelative) continue;
-            const uint64_t place = U64(entry);
+            if ((LoadU64(entry + 8) & 0xFFFFFFFFu) != kRelocationRelative) continue;
+            const uint64_t place = LoadU64(entry);
             uint32_t offset = 0, last = 0;
             if (place + 7 >= kSpace || !FileOffsetOf(layout, static_cast<uint32_t>(place), &offset) ||
                 !FileOffsetOf(layout, static_cast<uint32_t>(place + 7), &last) || last != offset + 7) {

@@ -3,18 +3,13 @@
 #include <algorithm>
 #include <iterator>
 
+#include "patchlib/byte_io.h"
 #include "patchlib/x86_references.h"
 
 namespace {
 
-
 // Segments of equal shift this close are one: the bytes between them changed in place.
 constexpr uint32_t kCloseGap = 256;
-
-uint32_t U32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-           static_cast<uint32_t>(p[3]) << 24;
-}
 
 const ExecutableSection* SectionHolding(const ExecutableLayout& layout, uint32_t offset) {
     for (const ExecutableSection& s : layout.sections) {
@@ -32,7 +27,6 @@ uint32_t OutsideSections(const ExecutableLayout& layout, uint32_t offset, uint32
     return next;
 }
 
-uint64_t U64(const uint8_t* p) { return static_cast<uint64_t>(U32(p)) | static_cast<uint64_t>(U32(p + 4)) << 32; }
 
 bool MapsInside(const AddressSegment& s) {
     const int64_t first = static_cast<int64_t>(s.oldStart) + s.shift;
@@ -74,7 +68,7 @@ public:
             // Of a 64-bit address only the low half is predicted; the high one rarely changes.
             value = static_cast<uint32_t>(map_.newImageBase + target);
         }
-        if (value != U32(old_ + reference.offset)) fixes_->push_back({reference.offset, value});
+        if (value != LoadU32(old_ + reference.offset)) fixes_->push_back({reference.offset, value});
     }
 
 private:
@@ -116,7 +110,7 @@ std::vector<ReferenceFix> PredictReferences(const uint8_t* old, size_t size, con
     for (const TableWord& w : words) {
         if (w.blocked || (!fromTables.empty() && w.offset < fromTables.back().offset + 4)) continue;
         const WordTable& table = map.tables[w.table];
-        const uint32_t word = U32(old + w.offset);
+        const uint32_t word = LoadU32(old + w.offset);
         uint32_t target;
         if (!map.Map(static_cast<uint32_t>(word + table.base), &target)) continue;
         const uint32_t value = static_cast<uint32_t>(target - table.base);
@@ -168,6 +162,36 @@ void Settle(std::vector<AddressSegment>& pieces, AddressMap* map) {
     }
 }
 
+// Where the stretches put old bytes in the new file, asked in ascending order of old
+// offset (Rewind to start again).
+class AlignedOffsets {
+public:
+    explicit AlignedOffsets(const std::vector<AlignedStretch>& stretches) : byOld_(stretches) {
+        std::sort(byOld_.begin(), byOld_.end(),
+                  [](const AlignedStretch& a, const AlignedStretch& b) { return a.oldOffset < b.oldOffset; });
+    }
+
+    void Rewind() { next_ = 0; }
+
+    // The new offset of the width bytes at oldOffset, when one stretch holds them all.
+    bool NewOffsetOf(uint32_t oldOffset, unsigned width, uint32_t* newOffset) {
+        const uint64_t end = uint64_t{oldOffset} + width;
+        while (next_ < byOld_.size() && uint64_t{byOld_[next_].oldOffset} + byOld_[next_].length < end) ++next_;
+        // The first stretch from there on that starts early enough and reaches far enough.
+        for (size_t j = next_; j < byOld_.size() && byOld_[j].oldOffset <= oldOffset; ++j) {
+            if (uint64_t{byOld_[j].oldOffset} + byOld_[j].length >= end) {
+                *newOffset = byOld_[j].newOffset + (oldOffset - byOld_[j].oldOffset);
+                return true;
+            }
+        }
+        return false;
+    }
+
+private:
+    std::vector<AlignedStretch> byOld_;
+    size_t next_ = 0;
+};
+
 // Where each aligned reference of the old file points in the new one: pairs of old target
 // and shift.
 struct Observation {
@@ -175,26 +199,15 @@ struct Observation {
     int64_t shift;
 };
 
-std::vector<Observation> Observe(const uint8_t* oldData, const ExecutableLayout& oldLayout, const uint8_t* newData,
-                                 const ExecutableLayout& newLayout, const std::vector<AlignedStretch>& stretches,
-                                 size_t oldSize) {
+std::vector<Observation> Observe(const ExecutableLayout& oldLayout, const uint8_t* newData,
+                                 const ExecutableLayout& newLayout, AlignedOffsets& aligned,
+                                 const std::vector<AddressReference>& references) {
     std::vector<Observation> seen;
-    const std::vector<AddressReference> references = FindReferences(oldData, oldSize, oldLayout);
     const unsigned width = oldLayout.machine == ExecutableMachine::kAmd64 ? 8 : 4;
-    std::vector<AlignedStretch> byOld = stretches;
-    std::sort(byOld.begin(), byOld.end(),
-              [](const AlignedStretch& a, const AlignedStretch& b) { return a.oldOffset < b.oldOffset; });
-    size_t k = 0;
+    aligned.Rewind();
     for (const AddressReference& r : references) {
-        while (k < byOld.size() && uint64_t{byOld[k].oldOffset} + byOld[k].length < uint64_t{r.offset} + width) ++k;
-        // The stretch holding the whole field (the first that may, by old offset).
-        size_t j = k;
-        while (j < byOld.size() && byOld[j].oldOffset <= r.offset &&
-               uint64_t{byOld[j].oldOffset} + byOld[j].length < uint64_t{r.offset} + width) {
-            ++j;
-        }
-        if (j == byOld.size() || byOld[j].oldOffset > r.offset) continue;
-        const uint32_t n = byOld[j].newOffset + (r.offset - byOld[j].oldOffset);
+        uint32_t n;
+        if (!aligned.NewOffsetOf(r.offset, r.relative ? 4 : width, &n)) continue;
         uint32_t newTarget;
         if (r.relative) {
             const ExecutableSection* a = SectionHolding(oldLayout, r.offset);
@@ -202,9 +215,9 @@ std::vector<Observation> Observe(const uint8_t* oldData, const ExecutableLayout&
             if (!a || !b) continue;
             const uint32_t length = r.source - (a->virtualAddress + (r.offset - a->rawOffset));
             const uint32_t newSource = b->virtualAddress + (n - b->rawOffset) + length;
-            newTarget = newSource + U32(newData + n);
+            newTarget = newSource + LoadU32(newData + n);
         } else {
-            const uint64_t value = width == 8 ? U64(newData + n) : U32(newData + n);
+            const uint64_t value = width == 8 ? LoadU64(newData + n) : LoadU32(newData + n);
             if (value < newLayout.imageBase || value - newLayout.imageBase >= newLayout.sizeOfImage) continue;
             newTarget = static_cast<uint32_t>(value - newLayout.imageBase);
         }
@@ -217,7 +230,7 @@ std::vector<Observation> Observe(const uint8_t* oldData, const ExecutableLayout&
 // predictions that the aligned new bytes confirm outweigh those they refute, by enough
 // to pay for the table's few bytes in the map.
 std::vector<WordTable> ChooseWordTables(const uint8_t* oldData, const ExecutableLayout& oldLayout, const uint8_t* newData,
-                                        const std::vector<AlignedStretch>& stretches, const AddressMap& map,
+                                        AlignedOffsets& aligned, const AddressMap& map,
                                         const std::vector<AddressReference>& references) {
     constexpr int64_t kWorthIt = 4, kGiveUp = 8;
     struct Candidate {
@@ -225,9 +238,6 @@ std::vector<WordTable> ChooseWordTables(const uint8_t* oldData, const Executable
         int64_t score;
     };
     std::vector<Candidate> candidates;
-    std::vector<AlignedStretch> byOld = stretches;
-    std::sort(byOld.begin(), byOld.end(),
-              [](const AlignedStretch& a, const AlignedStretch& b) { return a.oldOffset < b.oldOffset; });
     const unsigned width = oldLayout.machine == ExecutableMachine::kAmd64 ? 8 : 4;
     std::vector<int64_t> bases = {0};
     for (const ExecutableSection& s : oldLayout.sections) {
@@ -239,7 +249,8 @@ std::vector<WordTable> ChooseWordTables(const uint8_t* oldData, const Executable
         for (const int64_t base : bases) {
             if (base && section.Executable()) continue;  // code holds no offsets into code
             std::vector<int8_t> score(words, 0);
-            size_t k = 0, r = 0;
+            size_t r = 0;
+            aligned.Rewind();
             for (uint32_t i = 0; i < words; ++i) {
                 const uint32_t offset = section.rawOffset + 4 * i;
                 while (r < references.size() &&
@@ -247,14 +258,14 @@ std::vector<WordTable> ChooseWordTables(const uint8_t* oldData, const Executable
                     ++r;
                 }
                 if (r < references.size() && references[r].offset < offset + 4) continue;
-                const uint32_t word = U32(oldData + offset);
+                const uint32_t word = LoadU32(oldData + offset);
                 uint32_t target;
                 if (!map.Map(static_cast<uint32_t>(word + base), &target)) continue;
                 const uint32_t predicted = static_cast<uint32_t>(target - base);
                 if (predicted == word) continue;
-                while (k < byOld.size() && uint64_t{byOld[k].oldOffset} + byOld[k].length < offset + 4u) ++k;
-                if (k == byOld.size() || byOld[k].oldOffset > offset) continue;
-                const uint32_t now = U32(newData + byOld[k].newOffset + (offset - byOld[k].oldOffset));
+                uint32_t at;
+                if (!aligned.NewOffsetOf(offset, 4, &at)) continue;
+                const uint32_t now = LoadU32(newData + at);
                 score[i] = now == predicted ? 1 : now == word ? -1 : 0;
             }
             for (uint32_t i = 0; i < words; ++i) {
@@ -292,8 +303,9 @@ std::vector<WordTable> ChooseWordTables(const uint8_t* oldData, const Executable
 
 }  // namespace
 
-AddressMap BuildAddressMap(const uint8_t* oldData, const ExecutableLayout& oldLayout, const uint8_t* newData,
-                           const ExecutableLayout& newLayout, const std::vector<AlignedStretch>& stretches) {
+AddressMap BuildAddressMap(const uint8_t* oldData, size_t oldSize, const ExecutableLayout& oldLayout,
+                           const uint8_t* newData, const ExecutableLayout& newLayout,
+                           const std::vector<AlignedStretch>& stretches) {
     std::vector<AddressSegment> pieces;
     for (const AlignedStretch& stretch : stretches) {
         uint32_t o = stretch.oldOffset, n = stretch.newOffset, left = stretch.length;
@@ -330,9 +342,9 @@ AddressMap BuildAddressMap(const uint8_t* oldData, const ExecutableLayout& oldLa
     base.Index();
 
     // The shift most references to each target show, in order of target.
-    size_t oldSize = 0;
-    for (const ExecutableSection& s : oldLayout.sections) oldSize = std::max<size_t>(oldSize, size_t{s.rawOffset} + s.rawSize);
-    std::vector<Observation> seen = Observe(oldData, oldLayout, newData, newLayout, stretches, oldSize);
+    const std::vector<AddressReference> references = FindReferences(oldData, oldSize, oldLayout);
+    AlignedOffsets aligned(stretches);
+    std::vector<Observation> seen = Observe(oldLayout, newData, newLayout, aligned, references);
     std::sort(seen.begin(), seen.end(), [](const Observation& a, const Observation& b) {
         return a.target != b.target ? a.target < b.target : a.shift < b.shift;
     });
@@ -382,7 +394,6 @@ AddressMap BuildAddressMap(const uint8_t* oldData, const ExecutableLayout& oldLa
     map.newImageBase = newLayout.imageBase;
     Settle(all, &map);
     map.Index();
-    map.tables = ChooseWordTables(oldData, oldLayout, newData, stretches, map,
-                                  FindReferences(oldData, oldSize, oldLayout));
+    map.tables = ChooseWordTables(oldData, oldLayout, newData, aligned, map, references);
     return map;
 }

@@ -41,5 +41,6 @@ struct AlignedStretch {
 // Then, where the references themselves show that it is wrong (data that moved inside
 // a section, uninitialised variables, import tables), the map is corrected from what the
 // references of the old file that the stretches align became in the new file.
-AddressMap BuildAddressMap(const uint8_t* oldData, const ExecutableLayout& oldLayout, const uint8_t* newData,
-                           const ExecutableLayout& newLayout, const std::vector<AlignedStretch>& stretches);
+AddressMap BuildAddressMap(const uint8_t* oldData, size_t oldSize, const ExecutableLayout& oldLayout,
+                           const uint8_t* newData, const ExecutableLayout& newLayout,
+                           const std::vector<AlignedStretch>& stretches);

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "patchlib/byte_io.h"
+
 namespace {
 
 constexpr uint16_t kMachineI386 = 0x014C;
@@ -12,11 +14,6 @@ constexpr uint32_t kRelocationDirectory = 5;
 constexpr uint16_t kRelocationHighLow = 3;
 constexpr uint16_t kRelocationDir64 = 10;
 constexpr size_t kSectionHeaderSize = 40;
-
-// Little-endian reads at an offset that the caller has checked.
-uint16_t U16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-uint32_t U32(const uint8_t* p) { return static_cast<uint32_t>(U16(p)) | static_cast<uint32_t>(U16(p + 2)) << 16; }
-uint64_t U64(const uint8_t* p) { return static_cast<uint64_t>(U32(p)) | static_cast<uint64_t>(U32(p + 4)) << 32; }
 
 bool Fits(size_t size, uint64_t offset, uint64_t length) { return offset <= size && length <= size - offset; }
 
@@ -34,11 +31,11 @@ bool ReadRelocations(const uint8_t* data, uint32_t tableRva, uint32_t tableSize,
     const uint16_t wanted = layout->machine == ExecutableMachine::kAmd64 ? kRelocationDir64 : kRelocationHighLow;
     for (uint32_t at = 0; at + 8 <= tableSize;) {
         const uint8_t* block = data + tableOffset + at;
-        const uint32_t page = U32(block);
-        const uint32_t blockSize = U32(block + 4);
+        const uint32_t page = LoadU32(block);
+        const uint32_t blockSize = LoadU32(block + 4);
         if (blockSize < 8 || blockSize > tableSize - at || blockSize % 2) return false;
         for (uint32_t entry = 8; entry + 2 <= blockSize; entry += 2) {
-            const uint16_t value = U16(block + entry);
+            const uint16_t value = LoadU16(block + entry);
             if (value >> 12 != wanted) continue;  // padding (0) and other kinds are passed over
             const uint64_t rva = static_cast<uint64_t>(page) + (value & 0x0FFF);
             uint32_t offset = 0;
@@ -60,11 +57,11 @@ bool ReadRelocations(const uint8_t* data, uint32_t tableRva, uint32_t tableSize,
 
 bool ReadPeLayout(const uint8_t* data, size_t size, ExecutableLayout* result) {
     if (!Fits(size, 0, 64) || data[0] != 'M' || data[1] != 'Z') return false;
-    const uint32_t peOffset = U32(data + 0x3C);
-    if (!Fits(size, peOffset, 24) || U32(data + peOffset) != 0x00004550u) return false;  // "PE\0\0"
+    const uint32_t peOffset = LoadU32(data + 0x3C);
+    if (!Fits(size, peOffset, 24) || LoadU32(data + peOffset) != 0x00004550u) return false;  // "PE\0\0"
     const uint8_t* coff = data + peOffset + 4;
     ExecutableLayout layout;
-    const uint16_t machine = U16(coff);
+    const uint16_t machine = LoadU16(coff);
     if (machine == kMachineI386) {
         layout.machine = ExecutableMachine::kI386;
     } else if (machine == kMachineAmd64) {
@@ -72,22 +69,22 @@ bool ReadPeLayout(const uint8_t* data, size_t size, ExecutableLayout* result) {
     } else {
         return false;
     }
-    const uint16_t sectionCount = U16(coff + 2);
-    const uint16_t optionalSize = U16(coff + 16);
+    const uint16_t sectionCount = LoadU16(coff + 2);
+    const uint16_t optionalSize = LoadU16(coff + 16);
     const uint64_t optionalOffset = static_cast<uint64_t>(peOffset) + 24;
     if (sectionCount == 0 || sectionCount > kMaxSections || !Fits(size, optionalOffset, optionalSize)) return false;
     const uint8_t* optional = data + optionalOffset;
     if (optionalSize < 2) return false;
-    const uint16_t magic = U16(optional);
+    const uint16_t magic = LoadU16(optional);
     const bool plus = magic == kMagicPe32Plus;
     if (magic != kMagicPe32 && !plus) return false;
     if (plus != (layout.machine == ExecutableMachine::kAmd64)) return false;
     // The fields up to the directory count, then the directories of 8 bytes each.
     const uint32_t countOffset = plus ? 108 : 92;
     if (optionalSize < countOffset + 4) return false;
-    layout.imageBase = plus ? U64(optional + 24) : U32(optional + 28);
-    layout.sizeOfImage = U32(optional + 56);
-    const uint32_t directories = U32(optional + countOffset);
+    layout.imageBase = plus ? LoadU64(optional + 24) : LoadU32(optional + 28);
+    layout.sizeOfImage = LoadU32(optional + 56);
+    const uint32_t directories = LoadU32(optional + countOffset);
     if (directories > (optionalSize - countOffset - 4) / 8) return false;
 
     const uint64_t tableOffset = optionalOffset + optionalSize;
@@ -95,12 +92,12 @@ bool ReadPeLayout(const uint8_t* data, size_t size, ExecutableLayout* result) {
     for (uint16_t i = 0; i < sectionCount; ++i) {
         const uint8_t* header = data + tableOffset + i * kSectionHeaderSize;
         ExecutableSection section;
-        section.virtualSize = U32(header + 8);
-        section.virtualAddress = U32(header + 12);
-        section.rawSize = U32(header + 16);
-        section.rawOffset = U32(header + 20);
-        section.executable = (U32(header + 36) & 0x20000000u) != 0;  // IMAGE_SCN_MEM_EXECUTE
-        section.name = U64(header);
+        section.virtualSize = LoadU32(header + 8);
+        section.virtualAddress = LoadU32(header + 12);
+        section.rawSize = LoadU32(header + 16);
+        section.rawOffset = LoadU32(header + 20);
+        section.executable = (LoadU32(header + 36) & 0x20000000u) != 0;  // IMAGE_SCN_MEM_EXECUTE
+        section.name = LoadU64(header);
         if (section.rawSize == 0) section.rawOffset = 0;  // no bytes in the file
         if (!Fits(size, section.rawOffset, section.rawSize)) return false;
         if (static_cast<uint64_t>(section.virtualAddress) + std::max(section.virtualSize, section.rawSize) >
@@ -111,7 +108,7 @@ bool ReadPeLayout(const uint8_t* data, size_t size, ExecutableLayout* result) {
     }
     if (directories > kRelocationDirectory) {
         const uint8_t* directory = optional + countOffset + 4 + kRelocationDirectory * 8;
-        if (!ReadRelocations(data, U32(directory), U32(directory + 4), &layout)) return false;
+        if (!ReadRelocations(data, LoadU32(directory), LoadU32(directory + 4), &layout)) return false;
     }
     *result = std::move(layout);
     return true;

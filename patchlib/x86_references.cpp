@@ -3,13 +3,9 @@
 #include <algorithm>
 #include <cstdint>
 
-namespace {
+#include "patchlib/byte_io.h"
 
-uint32_t U32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-           static_cast<uint32_t>(p[3]) << 24;
-}
-uint64_t U64(const uint8_t* p) { return static_cast<uint64_t>(U32(p)) | static_cast<uint64_t>(U32(p + 4)) << 32; }
+namespace {
 
 bool InsideSection(const ExecutableLayout& layout, uint64_t rva, bool executableOnly) {
     for (const ExecutableSection& s : layout.sections) {
@@ -109,7 +105,7 @@ private:
         for (; next_ < layout_.absoluteAddresses.size(); ++next_) {
             const uint32_t offset = layout_.absoluteAddresses[next_];
             if (offset + uint64_t{width_} > size_) continue;
-            const uint64_t value = amd64_ ? U64(data_ + offset) : U32(data_ + offset);
+            const uint64_t value = amd64_ ? LoadU64(data_ + offset) : LoadU32(data_ + offset);
             if (value < layout_.imageBase || value - layout_.imageBase >= layout_.sizeOfImage) continue;
             absolute_ = offset;
             absoluteTarget_ = static_cast<uint32_t>(value - layout_.imageBase);
@@ -162,7 +158,7 @@ private:
             reference.offset = static_cast<uint32_t>(field);
             reference.relative = true;
             reference.source = static_cast<uint32_t>(section.virtualAddress + (fieldEnd - begin));
-            reference.target = reference.source + U32(data_ + field);  // wraps as the processor's sum does
+            reference.target = reference.source + LoadU32(data_ + field);  // wraps as the processor's sum does
             // Branches lead into code; RIP-relative operands into any section.
             if (!InsideSection(layout_, reference.target, branch)) {
                 ++i;
