@@ -27,16 +27,11 @@ uint32_t OutsideSections(const ExecutableLayout& layout, uint32_t offset, uint32
     return next;
 }
 
-
 bool MapsInside(const AddressSegment& s) {
     const int64_t first = static_cast<int64_t>(s.oldStart) + s.shift;
     return s.length && first >= 0 && first + s.length <= (int64_t{1} << 32) &&
            static_cast<uint64_t>(s.oldStart) + s.length <= (uint64_t{1} << 32);
 }
-
-}  // namespace
-
-namespace {
 
 // A word of a table, where it lies in the file.
 struct TableWord {
