@@ -15,6 +15,9 @@ inline uint64_t LoadU64(const uint8_t* p) {
     return static_cast<uint64_t>(LoadU32(p)) | static_cast<uint64_t>(LoadU32(p + 4)) << 32;
 }
 
+// Whether length bytes from offset lie inside a buffer of size bytes (no overflow).
+inline bool FitsIn(size_t size, uint64_t offset, uint64_t length) { return offset <= size && length <= size - offset; }
+
 class ByteWriter {
 public:
     explicit ByteWriter(std::vector<uint8_t>& out) : out_(out) {}

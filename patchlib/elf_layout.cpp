@@ -15,8 +15,6 @@ constexpr uint32_t kRelocationRelative = 8;  // R_X86_64_RELATIVE
 constexpr size_t kSectionHeaderSize = 64, kRelaSize = 24;
 constexpr uint64_t kSpace = uint64_t{1} << 32;
 
-bool Fits(size_t size, uint64_t offset, uint64_t length) { return offset <= size && length <= size - offset; }
-
 struct SectionHeader {
     uint32_t name, type;
     uint64_t flags, address, offset, size;
@@ -28,7 +26,7 @@ SectionHeader Header(const uint8_t* p) {
 
 // The first eight bytes of a section's name, from the section name table when it is whole.
 uint64_t NameOf(const uint8_t* data, size_t size, const SectionHeader* names, uint32_t at) {
-    if (!names || names->type == kTypeNoBits || !Fits(size, names->offset, names->size) || at >= names->size) return 0;
+    if (!names || names->type == kTypeNoBits || !FitsIn(size, names->offset, names->size) || at >= names->size) return 0;
     uint8_t bytes[8] = {};
     for (size_t k = 0; k < 8 && at + k < names->size && data[names->offset + at + k]; ++k) {
         bytes[k] = data[names->offset + at + k];
@@ -40,12 +38,12 @@ uint64_t NameOf(const uint8_t* data, size_t size, const SectionHeader* names, ui
 
 bool ReadElfLayout(const uint8_t* data, size_t size, ExecutableLayout* result) {
     static const uint8_t kIdent[] = {0x7F, 'E', 'L', 'F', 2, 1};  // 64-bit, little-endian
-    if (!Fits(size, 0, 64) || memcmp(data, kIdent, sizeof kIdent) != 0 || LoadU16(data + 18) != kMachineX86_64) {
+    if (!FitsIn(size, 0, 64) || memcmp(data, kIdent, sizeof kIdent) != 0 || LoadU16(data + 18) != kMachineX86_64) {
         return false;
     }
     const uint64_t tableOffset = LoadU64(data + 0x28);
     const uint16_t entrySize = LoadU16(data + 0x3A), count = LoadU16(data + 0x3C), namesIndex = LoadU16(data + 0x3E);
-    if (entrySize != kSectionHeaderSize || count == 0 || !Fits(size, tableOffset, uint64_t{count} * entrySize)) {
+    if (entrySize != kSectionHeaderSize || count == 0 || !FitsIn(size, tableOffset, uint64_t{count} * entrySize)) {
         return false;
     }
     std::vector<SectionHeader> headers;
@@ -57,7 +55,7 @@ bool ReadElfLayout(const uint8_t* data, size_t size, ExecutableLayout* result) {
     for (const SectionHeader& h : headers) {
         if (!(h.flags & kFlagAlloc) || h.size == 0) continue;
         const bool inFile = h.type != kTypeNoBits;
-        if (h.address >= kSpace || h.size >= kSpace - h.address || (inFile && !Fits(size, h.offset, h.size))) return false;
+        if (h.address >= kSpace || h.size >= kSpace - h.address || (inFile && !FitsIn(size, h.offset, h.size))) return false;
         if (layout.sections.size() == kMaxSections) return false;
         ExecutableSection section;
         section.name = NameOf(data, size, names, h.name);
@@ -72,7 +70,7 @@ bool ReadElfLayout(const uint8_t* data, size_t size, ExecutableLayout* result) {
     if (layout.sections.empty()) return false;
     // The places of relative relocations: each holds the address it names.
     for (const SectionHeader& h : headers) {
-        if (h.type != kTypeRela || !(h.flags & kFlagAlloc) || !Fits(size, h.offset, h.size)) continue;
+        if (h.type != kTypeRela || !(h.flags & kFlagAlloc) || !FitsIn(size, h.offset, h.size)) continue;
         for (uint64_t at = 0; at + kRelaSize <= h.size; at += kRelaSize) {
             const uint8_t* entry = data + h.offset + at;
             if ((LoadU64(entry + 8) & 0xFFFFFFFFu) != kRelocationRelative) continue;

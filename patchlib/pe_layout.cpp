@@ -15,8 +15,6 @@ constexpr uint16_t kRelocationHighLow = 3;
 constexpr uint16_t kRelocationDir64 = 10;
 constexpr size_t kSectionHeaderSize = 40;
 
-bool Fits(size_t size, uint64_t offset, uint64_t length) { return offset <= size && length <= size - offset; }
-
 // The relocation table: blocks of a page address, a block size and 16-bit entries.
 bool ReadRelocations(const uint8_t* data, uint32_t tableRva, uint32_t tableSize, ExecutableLayout* layout) {
     if (tableSize == 0) return true;
@@ -56,9 +54,9 @@ bool ReadRelocations(const uint8_t* data, uint32_t tableRva, uint32_t tableSize,
 }  // namespace
 
 bool ReadPeLayout(const uint8_t* data, size_t size, ExecutableLayout* result) {
-    if (!Fits(size, 0, 64) || data[0] != 'M' || data[1] != 'Z') return false;
+    if (!FitsIn(size, 0, 64) || data[0] != 'M' || data[1] != 'Z') return false;
     const uint32_t peOffset = LoadU32(data + 0x3C);
-    if (!Fits(size, peOffset, 24) || LoadU32(data + peOffset) != 0x00004550u) return false;  // "PE\0\0"
+    if (!FitsIn(size, peOffset, 24) || LoadU32(data + peOffset) != 0x00004550u) return false;  // "PE\0\0"
     const uint8_t* coff = data + peOffset + 4;
     ExecutableLayout layout;
     const uint16_t machine = LoadU16(coff);
@@ -72,7 +70,7 @@ bool ReadPeLayout(const uint8_t* data, size_t size, ExecutableLayout* result) {
     const uint16_t sectionCount = LoadU16(coff + 2);
     const uint16_t optionalSize = LoadU16(coff + 16);
     const uint64_t optionalOffset = static_cast<uint64_t>(peOffset) + 24;
-    if (sectionCount == 0 || sectionCount > kMaxSections || !Fits(size, optionalOffset, optionalSize)) return false;
+    if (sectionCount == 0 || sectionCount > kMaxSections || !FitsIn(size, optionalOffset, optionalSize)) return false;
     const uint8_t* optional = data + optionalOffset;
     if (optionalSize < 2) return false;
     const uint16_t magic = LoadU16(optional);
@@ -88,7 +86,7 @@ bool ReadPeLayout(const uint8_t* data, size_t size, ExecutableLayout* result) {
     if (directories > (optionalSize - countOffset - 4) / 8) return false;
 
     const uint64_t tableOffset = optionalOffset + optionalSize;
-    if (!Fits(size, tableOffset, static_cast<uint64_t>(sectionCount) * kSectionHeaderSize)) return false;
+    if (!FitsIn(size, tableOffset, static_cast<uint64_t>(sectionCount) * kSectionHeaderSize)) return false;
     for (uint16_t i = 0; i < sectionCount; ++i) {
         const uint8_t* header = data + tableOffset + i * kSectionHeaderSize;
         ExecutableSection section;
@@ -99,7 +97,7 @@ bool ReadPeLayout(const uint8_t* data, size_t size, ExecutableLayout* result) {
         section.executable = (LoadU32(header + 36) & 0x20000000u) != 0;  // IMAGE_SCN_MEM_EXECUTE
         section.name = LoadU64(header);
         if (section.rawSize == 0) section.rawOffset = 0;  // no bytes in the file
-        if (!Fits(size, section.rawOffset, section.rawSize)) return false;
+        if (!FitsIn(size, section.rawOffset, section.rawSize)) return false;
         if (static_cast<uint64_t>(section.virtualAddress) + std::max(section.virtualSize, section.rawSize) >
             0xFFFFFFFFu) {
             return false;
