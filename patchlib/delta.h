@@ -48,9 +48,25 @@ enum class DeltaStatus {
     kNoMemory,
 };
 
-// Rebuilds the new content (of the size the patch declares) from the old one. Every
-// length and position in the payload is checked before use, so a damaged or hostile
-// payload gives kCorrupt without reading outside any buffer; the memory it can make us
-// take is bounded by newSize, which the caller checks first, and by the payload size.
+// Takes the new content piece by piece, in order; returning false stops decoding
+// (kNoMemory: the sink could not keep what it was given).
+class DeltaSink {
+public:
+    virtual bool Take(const uint8_t* data, size_t size) = 0;
+
+protected:
+    ~DeltaSink() = default;
+};
+
+// Rebuilds the new content (of the size the patch declares) from the old one and hands
+// it to sink in pieces of at most 64 KiB, so the whole new content is never held at
+// once. Every length and position in the payload is checked before use, so a damaged
+// or hostile payload gives kCorrupt without reading outside any buffer; the memory it
+// can make us take is bounded by the payload size and a few pieces (by newSize, which
+// the caller checks first, for a payload of the x86 filter). On kCorrupt the sink may
+// have been given part of a content that is not the new one.
+DeltaStatus DecodeDelta(const uint8_t* oldData, size_t oldSize, const uint8_t* payload, size_t payloadSize,
+                        uint64_t newSize, DeltaSink* sink, DeltaProgress* progress = nullptr);
+// The same into out, whole.
 DeltaStatus DecodeDelta(const uint8_t* oldData, size_t oldSize, const uint8_t* payload, size_t payloadSize,
                         uint64_t newSize, std::vector<uint8_t>* out, DeltaProgress* progress = nullptr);

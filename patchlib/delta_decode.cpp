@@ -13,9 +13,10 @@
 
 namespace {
 
-// Output is produced and reported in slices of this size, so a large file gives its
-// caller a progress call (and a chance to stop) every few milliseconds.
-constexpr size_t kSlice = 256 * 1024;
+// Output is produced, handed on and reported in slices of this size, so a large file
+// gives its caller a progress call (and a chance to stop) every millisecond or so,
+// and decoding holds no more of the new content than one slice.
+constexpr size_t kSlice = 64 * 1024;
 
 bool HeaderFits(const DeltaHeader& h, uint64_t streamBytes, uint64_t newSize) {
     if (h.filter > static_cast<uint8_t>(DeltaFilter::kExecutable)) return false;
@@ -186,11 +187,14 @@ class Decoder {
 public:
     // fixes: the predicted values that stand in for old bytes (the executable transform),
     // laid over each slice of old content as it is read.
-    Decoder(const uint8_t* old, const std::vector<ReferenceFix>& fixes, uint8_t* out, uint64_t newSize,
+    Decoder(const uint8_t* old, const std::vector<ReferenceFix>& fixes, DeltaSink* sink, uint64_t newSize,
             DeltaProgress* progress)
-        : old_(old), fixes_(fixes), out_(out), newSize_(newSize), progress_(progress) {}
+        : old_(old), fixes_(fixes), sink_(sink), newSize_(newSize), progress_(progress) {}
 
     DeltaStatus Run(const DeltaHeader& h, const uint8_t* streams, const std::vector<Instruction>& instructions) {
+        const size_t sliceSize = static_cast<size_t>(std::min<uint64_t>(kSlice, newSize_));
+        slice_.resize(sliceSize);
+        if (!fixes_.empty()) window_.resize(sliceSize);
         const uint8_t* gaps = streams + h.packed[kControlStream];
         const uint8_t* runs = gaps + h.packed[kGapStream];
         const uint8_t* extra = runs + h.packed[kByteStream];
@@ -213,11 +217,10 @@ private:
         FieldCoder coder;  // fields never run on from one stretch into the next
         while (length) {
             const size_t slice = std::min(length, kSlice - written_ % kSlice);
-            uint8_t* to = out_ + written_;
+            uint8_t* to = slice_.data() + written_ % kSlice;
             if (!differences_.Read(to, slice)) return DeltaStatus::kCorrupt;
             const uint8_t* source = from;
             if (!fixes_.empty()) {
-                if (window_.empty()) window_.resize(kSlice);
                 memcpy(window_.data(), from, slice);
                 ApplyFixes(fixes_, static_cast<size_t>(from - old_), window_.data(), slice);
                 source = window_.data();
@@ -225,7 +228,7 @@ private:
             AddOld(source, to, slice, coder);
             from += slice;
             length -= slice;
-            if (!Wrote(slice)) return DeltaStatus::kStopped;
+            if (const DeltaStatus s = Wrote(slice); s != DeltaStatus::kOk) return s;
         }
         return DeltaStatus::kOk;
     }
@@ -233,24 +236,31 @@ private:
     DeltaStatus CopyExtra(size_t length) {
         while (length) {
             const size_t slice = std::min(length, kSlice - written_ % kSlice);
-            if (!extra_.Read(out_ + written_, slice)) return DeltaStatus::kCorrupt;
+            if (!extra_.Read(slice_.data() + written_ % kSlice, slice)) return DeltaStatus::kCorrupt;
             length -= slice;
-            if (!Wrote(slice)) return DeltaStatus::kStopped;
+            if (const DeltaStatus s = Wrote(slice); s != DeltaStatus::kOk) return s;
         }
         return DeltaStatus::kOk;
     }
 
-    // Reports progress whenever output crosses a slice boundary.
-    bool Wrote(size_t count) {
+    // Hands a full slice (or the last one) to the sink, and reports progress whenever
+    // output crosses a slice boundary.
+    DeltaStatus Wrote(size_t count) {
         written_ += count;
-        if (progress_ && written_ % kSlice == 0 && written_ < newSize_) return progress_->Advance(written_, newSize_);
-        return true;
+        const bool full = written_ % kSlice == 0;
+        if (!full && written_ != newSize_) return DeltaStatus::kOk;
+        if (!sink_->Take(slice_.data(), full ? kSlice : written_ % kSlice)) return DeltaStatus::kNoMemory;
+        if (progress_ && full && written_ < newSize_ && !progress_->Advance(written_, newSize_)) {
+            return DeltaStatus::kStopped;
+        }
+        return DeltaStatus::kOk;
     }
 
     const uint8_t* old_;
     const std::vector<ReferenceFix>& fixes_;
+    std::vector<uint8_t> slice_;   // the slice of new content being made
     std::vector<uint8_t> window_;  // one slice of old content with its fixes
-    uint8_t* out_;
+    DeltaSink* sink_;
     uint64_t newSize_;
     DeltaProgress* progress_;
     size_t written_ = 0;  // the new size fits: it was checked against kDeltaMaxSize
@@ -276,10 +286,26 @@ bool PredictFromPayload(const uint8_t* old, size_t oldSize, const DeltaHeader& h
     return true;
 }
 
+// Keeps the whole content. Its room is taken at the first piece, which comes only after
+// the instructions have been checked against the declared size.
+class VectorSink : public DeltaSink {
+public:
+    VectorSink(std::vector<uint8_t>* out, uint64_t size) : out_(out), size_(size) { out_->clear(); }
+    bool Take(const uint8_t* data, size_t size) override {
+        if (out_->empty()) out_->reserve(static_cast<size_t>(size_));
+        out_->insert(out_->end(), data, data + size);
+        return true;
+    }
+
+private:
+    std::vector<uint8_t>* out_;
+    uint64_t size_;
+};
+
 }  // namespace
 
 DeltaStatus DecodeDelta(const uint8_t* oldData, size_t oldSize, const uint8_t* payload, size_t payloadSize,
-                        uint64_t newSize, std::vector<uint8_t>* out, DeltaProgress* progress) {
+                        uint64_t newSize, DeltaSink* sink, DeltaProgress* progress) {
     if (oldSize > kDeltaMaxSize || newSize > kDeltaMaxSize) return DeltaStatus::kCorrupt;
     ByteReader reader(payload, payloadSize);
     DeltaHeader header;
@@ -305,12 +331,33 @@ DeltaStatus DecodeDelta(const uint8_t* oldData, size_t oldSize, const uint8_t* p
             !PredictFromPayload(oldData, oldSize, header, streams, &fixes)) {
             return DeltaStatus::kCorrupt;
         }
-        out->assign(static_cast<size_t>(newSize), 0);
-        Decoder decoder(old, fixes, out->data(), newSize, progress);
-        const DeltaStatus status = decoder.Run(header, streams, instructions);
-        if (status != DeltaStatus::kOk) return status;
-        if (header.filter == static_cast<uint8_t>(DeltaFilter::kX86)) X86Unfilter(out->data(), out->size());
+        if (header.filter != static_cast<uint8_t>(DeltaFilter::kX86)) {
+            Decoder decoder(old, fixes, sink, newSize, progress);
+            return decoder.Run(header, streams, instructions);
+        }
+        // The x86 filter is undone over the whole content, so it is rebuilt whole first
+        // (a filter made only on request, and never by default).
+        std::vector<uint8_t> whole;
+        VectorSink wholeSink(&whole, newSize);
+        Decoder decoder(old, fixes, &wholeSink, newSize, progress);
+        if (const DeltaStatus status = decoder.Run(header, streams, instructions); status != DeltaStatus::kOk) {
+            return status;
+        }
+        X86Unfilter(whole.data(), whole.size());
+        for (size_t at = 0; at < whole.size(); at += kSlice) {
+            if (!sink->Take(whole.data() + at, std::min(kSlice, whole.size() - at))) return DeltaStatus::kNoMemory;
+        }
         return DeltaStatus::kOk;
+    } catch (const std::bad_alloc&) {
+        return DeltaStatus::kNoMemory;
+    }
+}
+
+DeltaStatus DecodeDelta(const uint8_t* oldData, size_t oldSize, const uint8_t* payload, size_t payloadSize,
+                        uint64_t newSize, std::vector<uint8_t>* out, DeltaProgress* progress) {
+    try {
+        VectorSink sink(out, std::min<uint64_t>(newSize, kDeltaMaxSize));
+        return DecodeDelta(oldData, oldSize, payload, payloadSize, newSize, &sink, progress);
     } catch (const std::bad_alloc&) {
         return DeltaStatus::kNoMemory;
     }

@@ -40,7 +40,8 @@ struct ExecutableLayout {
 // sections that the image maps).
 constexpr size_t kMaxSections = 96;
 
-// A PE file of one of the two machines, or an ELF file for x86-64; false (layout
+// A PE file of one of the two machines, or an ELF file for x86-64, whose sections'
+// mapped data ascend and lie apart in the address space and in the file; false (layout
 // untouched) for anything else.
 bool ReadExecutableLayout(const uint8_t* data, size_t size, ExecutableLayout* layout);
 

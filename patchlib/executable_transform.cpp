@@ -1,6 +1,7 @@
 #include "patchlib/executable_transform.h"
 
 #include <algorithm>
+#include <deque>
 #include <iterator>
 
 #include "patchlib/byte_io.h"
@@ -36,20 +37,72 @@ bool MapsInside(const AddressSegment& s) {
 // A word of a table, where it lies in the file.
 struct TableWord {
     uint32_t offset;
-    uint32_t table;    // index into the map's tables
-    bool blocked;      // a reference overlaps it
+    uint32_t table;  // index into the map's tables
+    bool blocked;    // a reference overlaps it
 };
 
+// The words of the map's tables that lie wholly inside one section's mapped data, one by
+// one, ascending by offset (tables and sections both ascend, sections also in the file),
+// so nothing is held per word, and a table as large as the address space costs no more
+// than the sections it meets.
+class TableWords {
+public:
+    TableWords(const ExecutableLayout& layout, const AddressMap& map) : layout_(layout), map_(map) {}
+
+    bool Next(TableWord* word) {
+        while (k_ >= kEnd_) {
+            if (!Advance()) return false;
+        }
+        const WordTable& table = map_.tables[table_];
+        const ExecutableSection& s = layout_.sections[section_];
+        const uint32_t address = table.oldStart + 4 * k_++;
+        *word = {s.rawOffset + (address - s.virtualAddress), static_cast<uint32_t>(table_), false};
+        return true;
+    }
+
+private:
+    // On to the next pair of table and section, and the words of the one inside the other.
+    bool Advance() {
+        if (started_ && ++section_ == layout_.sections.size()) {
+            section_ = 0;
+            ++table_;
+        }
+        started_ = true;
+        if (table_ >= map_.tables.size()) return false;
+        const WordTable& table = map_.tables[table_];
+        const ExecutableSection& s = layout_.sections[section_];
+        const uint64_t tableEnd = uint64_t{table.oldStart} + 4 * uint64_t{table.words};
+        const uint64_t sectionEnd = uint64_t{s.virtualAddress} + s.MappedRawSize();
+        const uint64_t from = std::max<uint64_t>(table.oldStart, s.virtualAddress);
+        const uint64_t to = std::min(tableEnd, sectionEnd);
+        k_ = (from - table.oldStart + 3) / 4;  // the first word starting in the section
+        kEnd_ = to >= table.oldStart + 4 ? (to - table.oldStart - 4) / 4 + 1 : 0;  // past the last word ending in it
+        return true;
+    }
+
+    const ExecutableLayout& layout_;
+    const AddressMap& map_;
+    size_t table_ = 0, section_ = 0;
+    bool started_ = false;
+    uint64_t k_ = 0, kEnd_ = 0;
+};
+
+// Walks the references in file order and, between them, the table words; a table word
+// that a reference overlaps belongs to the reference. The fixes come out ascending and
+// apart.
 class Predictor : public ReferenceVisitor {
 public:
-    Predictor(const uint8_t* old, const AddressMap& map, std::vector<TableWord>& words, std::vector<ReferenceFix>* fixes)
-        : old_(old), map_(map), words_(words), fixes_(fixes) {}
+    Predictor(const uint8_t* old, const ExecutableLayout& layout, const AddressMap& map,
+              std::vector<ReferenceFix>* fixes)
+        : old_(old), map_(map), words_(layout, map), fixes_(fixes) {}
 
     void Visit(const AddressReference& reference, unsigned width) override {
-        // Table words that this reference overlaps are its own bytes.
-        while (word_ < words_.size() && words_[word_].offset + 4 <= reference.offset) ++word_;
-        for (size_t w = word_; w < words_.size() && words_[w].offset < reference.offset + width; ++w) {
-            words_[w].blocked = true;
+        // No later reference can reach the words that end before this one starts.
+        TableWord* word;
+        while ((word = Front()) && word->offset + 4 <= reference.offset) Settle();
+        for (size_t w = 0; w < pending_.size() || Pull(); ++w) {
+            if (pending_[w].offset >= reference.offset + width) break;
+            pending_[w].blocked = true;
         }
         uint32_t target, value;
         if (!map_.Map(reference.target, &target)) return;
@@ -66,56 +119,52 @@ public:
         if (value != LoadU32(old_ + reference.offset)) fixes_->push_back({reference.offset, value});
     }
 
+    // The words after the last reference.
+    void Finish() {
+        while (Front()) Settle();
+    }
+
 private:
+    bool Pull() {
+        TableWord word;
+        if (!words_.Next(&word)) return false;
+        pending_.push_back(word);
+        return true;
+    }
+    TableWord* Front() { return pending_.empty() && !Pull() ? nullptr : &pending_.front(); }
+
+    // Predicts the first pending word, unless a reference or the word before took its bytes.
+    void Settle() {
+        const TableWord w = pending_.front();
+        pending_.pop_front();
+        if (w.blocked || w.offset < tableFixEnd_) return;
+        const WordTable& table = map_.tables[w.table];
+        const uint32_t word = LoadU32(old_ + w.offset);
+        uint32_t target;
+        if (!map_.Map(static_cast<uint32_t>(word + table.base), &target)) return;
+        const uint32_t value = static_cast<uint32_t>(target - table.base);
+        if (value == word) return;
+        fixes_->push_back({w.offset, value});
+        tableFixEnd_ = uint64_t{w.offset} + 4;
+    }
+
     const uint8_t* old_;
     const AddressMap& map_;
-    std::vector<TableWord>& words_;
+    TableWords words_;
+    std::deque<TableWord> pending_;  // read from the tables, not yet settled
+    uint64_t tableFixEnd_ = 0;
     std::vector<ReferenceFix>* fixes_;
-    size_t word_ = 0;
 };
 
 }  // namespace
 
 std::vector<ReferenceFix> PredictReferences(const uint8_t* old, size_t size, const ExecutableLayout& layout,
                                             const AddressMap& map) {
-    // The words of the tables that lie in the file, ascending by offset.
-    std::vector<TableWord> words;
-    for (uint32_t t = 0; t < map.tables.size(); ++t) {
-        const WordTable& table = map.tables[t];
-        for (uint32_t k = 0; k < table.words; ++k) {
-            const uint32_t address = table.oldStart + 4 * k;
-            uint32_t offset, last;
-            if (FileOffsetOf(layout, address, &offset) && FileOffsetOf(layout, address + 3, &last) &&
-                last == offset + 3) {
-                words.push_back({offset, t, false});
-            }
-        }
-    }
-    if (!std::is_sorted(words.begin(), words.end(),
-                        [](const TableWord& a, const TableWord& b) { return a.offset < b.offset; })) {
-        std::stable_sort(words.begin(), words.end(),
-                         [](const TableWord& a, const TableWord& b) { return a.offset < b.offset; });
-    }
     std::vector<ReferenceFix> fixes;
-    Predictor predictor(old, map, words, &fixes);
+    Predictor predictor(old, layout, map, &fixes);
     VisitReferences(old, size, layout, predictor);
-    if (words.empty()) return fixes;
-
-    std::vector<ReferenceFix> fromTables;
-    for (const TableWord& w : words) {
-        if (w.blocked || (!fromTables.empty() && w.offset < fromTables.back().offset + 4)) continue;
-        const WordTable& table = map.tables[w.table];
-        const uint32_t word = LoadU32(old + w.offset);
-        uint32_t target;
-        if (!map.Map(static_cast<uint32_t>(word + table.base), &target)) continue;
-        const uint32_t value = static_cast<uint32_t>(target - table.base);
-        if (value != word) fromTables.push_back({w.offset, value});
-    }
-    std::vector<ReferenceFix> merged;
-    merged.reserve(fixes.size() + fromTables.size());
-    std::merge(fixes.begin(), fixes.end(), fromTables.begin(), fromTables.end(), std::back_inserter(merged),
-               [](const ReferenceFix& a, const ReferenceFix& b) { return a.offset < b.offset; });
-    return merged;
+    predictor.Finish();
+    return fixes;
 }
 
 void ApplyFixes(const std::vector<ReferenceFix>& fixes, size_t from, uint8_t* window, size_t length) {

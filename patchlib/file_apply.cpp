@@ -2,13 +2,28 @@
 
 #include <new>
 
-#include "patchlib/delta.h"
+#include "patchlib/content_sink.h"
 #include "patchlib/patch_format.h"
 #include "patchlib/sha256.h"
-#include "patchlib/zlib_stream.h"
 
-uint32_t ApplyPatchToContent(const uint8_t* patch, size_t size, const std::vector<uint8_t>& old,
-                             std::vector<uint8_t>* result, std::string* name) {
+namespace {
+
+class AppendingSink : public DeltaSink {
+public:
+    explicit AppendingSink(std::vector<uint8_t>* out) : out_(out) {}
+    bool Take(const uint8_t* data, size_t size) override {
+        out_->insert(out_->end(), data, data + size);
+        return true;
+    }
+
+private:
+    std::vector<uint8_t>* out_;
+};
+
+}  // namespace
+
+uint32_t ApplyPatchToSink(const uint8_t* patch, size_t size, const std::vector<uint8_t>& old, DeltaSink* result,
+                          std::string* name) {
     try {
         PatchContents contents;
         if (ReadPatch(patch, size, &contents) != PatchReadStatus::kOk || contents.entries.size() != 1) {
@@ -16,22 +31,35 @@ uint32_t ApplyPatchToContent(const uint8_t* patch, size_t size, const std::vecto
         }
         const PatchEntry& entry = contents.entries[0];
         *name = entry.path;
+        CheckingSink checked(result);
+        DeltaStatus status;
         if (entry.kind == EntryKind::kPatch) {
             if (old.size() != entry.oldSize || Sha256::Of(old.data(), old.size()) != entry.oldHash) {
                 return PATCHLIB_ERR_WRONG_VERSION;
             }
-            switch (DecodeDelta(old.data(), old.size(), entry.payload, entry.payloadSize, entry.newSize, result)) {
-            case DeltaStatus::kOk: break;
-            case DeltaStatus::kNoMemory: return PATCHLIB_ERR_NO_MEMORY;
-            default: return PATCHLIB_ERR_INVALID_PATCH;
-            }
+            status = DecodeDelta(old.data(), old.size(), entry.payload, entry.payloadSize, entry.newSize, &checked);
         } else if (entry.kind == EntryKind::kAdd) {
-            if (!InflateBytes(entry.payload, entry.payloadSize, entry.newSize, result)) return PATCHLIB_ERR_INVALID_PATCH;
+            status = InflateToSink(entry.payload, entry.payloadSize, entry.newSize, &checked);
         } else {
             return PATCHLIB_ERR_INVALID_PATCH;
         }
-        if (Sha256::Of(result->data(), result->size()) != entry.newHash) return PATCHLIB_ERR_BAD_RESULT;
-        return PATCHLIB_OK;
+        switch (status) {
+        case DeltaStatus::kOk: break;
+        case DeltaStatus::kNoMemory: return PATCHLIB_ERR_NO_MEMORY;
+        default: return PATCHLIB_ERR_INVALID_PATCH;
+        }
+        return checked.Matches(entry.newSize, entry.newHash) ? PATCHLIB_OK : PATCHLIB_ERR_BAD_RESULT;
+    } catch (const std::bad_alloc&) {
+        return PATCHLIB_ERR_NO_MEMORY;
+    }
+}
+
+uint32_t ApplyPatchToContent(const uint8_t* patch, size_t size, const std::vector<uint8_t>& old,
+                             std::vector<uint8_t>* result, std::string* name) {
+    try {
+        result->clear();
+        AppendingSink sink(result);
+        return ApplyPatchToSink(patch, size, old, &sink, name);
     } catch (const std::bad_alloc&) {
         return PATCHLIB_ERR_NO_MEMORY;
     }

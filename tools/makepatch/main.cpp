@@ -88,20 +88,38 @@ int ApplyTree(const std::string& directory, const std::string& patchFile) {
     return kOk;
 }
 
+// The result goes to a temporary file as it is made and replaces OUT only once it
+// matched its checksum.
+class FileSink : public DeltaSink {
+public:
+    explicit FileSink(OutputFile& file) : file_(file) {}
+    bool Take(const uint8_t* data, size_t size) override { return file_.Write(data, size); }
+
+private:
+    OutputFile& file_;
+};
+
 int ApplyFile(const std::string& oldFile, const std::string& patchFile, const std::string& out) {
-    std::vector<uint8_t> old, patch, result;
+    std::vector<uint8_t> old, patch;
     if (!ReadInputFile(oldFile, &old)) return Fail(kUnreadable, "cannot read " + oldFile);
     if (!ReadInputFile(patchFile, &patch)) return Fail(kUnreadable, "cannot read " + patchFile);
+    OutputFile result;
+    if (!result.Open(out)) return Fail(kUnwritable, "cannot write " + out);
+    FileSink sink(result);
     std::string name;
-    const uint32_t code = ApplyPatchToContent(patch.data(), patch.size(), old, &result, &name);
+    const uint32_t code = ApplyPatchToSink(patch.data(), patch.size(), old, &sink, &name);
     switch (code) {
     case PATCHLIB_OK: break;
     case PATCHLIB_ERR_WRONG_VERSION:
         return Fail(kNotApplied, oldFile + " is not the version the patch was made from");
     case PATCHLIB_ERR_INVALID_PATCH: return Fail(kNotApplied, patchFile + " is not a valid one-file patch");
+    case PATCHLIB_ERR_NO_MEMORY:
+        // The sink refuses a piece only when the disk does.
+        if (result.Failed()) return Fail(kUnwritable, "cannot write " + out);
+        [[fallthrough]];
     default: return Fail(kNotApplied, "patch not applied (code " + std::to_string(code) + ")");
     }
-    if (!WriteOutputFile(out, result)) return Fail(kUnwritable, "cannot write " + out);
+    if (!result.Commit()) return Fail(kUnwritable, "cannot write " + out);
     return kOk;
 }
 

@@ -108,9 +108,12 @@ bool ReadInputFile(const std::string& path, std::vector<uint8_t>* bytes) {
     if (fseek(file, 0, SEEK_END) == 0) {
         const long size = ftell(file);
         ok = size >= 0 && static_cast<uint64_t>(size) <= kMaxInput && fseek(file, 0, SEEK_SET) == 0;
-        if (ok) bytes->reserve(static_cast<size_t>(size));
+        if (ok) {
+            bytes->resize(static_cast<size_t>(size));
+            ok = fread(bytes->data(), 1, bytes->size(), file) == bytes->size();
+        }
     }
-    uint8_t buffer[1 << 16];
+    uint8_t buffer[4096];
     size_t got;
     while (ok && (got = fread(buffer, 1, sizeof buffer, file)) > 0) {
         ok = bytes->size() + got <= kMaxInput;
@@ -132,20 +135,42 @@ bool IsDirectory(const std::string& path) {
 #endif
 }
 
-bool WriteOutputFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+OutputFile::~OutputFile() {
+    if (file_) fclose(file_);
+    if (!temporary_.empty()) Remove(temporary_);
+}
+
+bool OutputFile::Open(const std::string& path) {
     std::string temporary;
     for (unsigned n = 0;; ++n) {
         temporary = path + ".part" + std::to_string(n);
         if (!Exists(temporary)) break;
     }
-    FILE* file = OpenForWriting(temporary);
-    if (!file) return false;
-    bool ok = bytes.empty() || fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    ok = fflush(file) == 0 && ok;
-    ok = fclose(file) == 0 && ok;
-    if (ok && ReplaceFile(temporary, path)) return true;
-    Remove(temporary);
-    return false;
+    file_ = OpenForWriting(temporary);
+    if (!file_) return false;
+    path_ = path;
+    temporary_ = temporary;
+    return true;
+}
+
+bool OutputFile::Write(const uint8_t* data, size_t size) {
+    failed_ = failed_ || !file_ || (size && fwrite(data, 1, size, file_) != size);
+    return !failed_;
+}
+
+bool OutputFile::Commit() {
+    if (!file_) return false;
+    bool ok = !failed_ && fflush(file_) == 0;
+    ok = fclose(file_) == 0 && ok;
+    file_ = nullptr;
+    if (!ok || !ReplaceFile(temporary_, path_)) return false;
+    temporary_.clear();
+    return true;
+}
+
+bool WriteOutputFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+    OutputFile file;
+    return file.Open(path) && file.Write(bytes.data(), bytes.size()) && file.Commit();
 }
 
 std::unique_ptr<TreeFileSystem> OpenTree(const std::string& root) {

@@ -16,8 +16,26 @@
 bool ProgramArguments(int argc, char** argv, std::vector<std::string>* arguments);
 bool ReadInputFile(const std::string& path, std::vector<uint8_t>* bytes);
 bool IsDirectory(const std::string& path);
-// Writes a temporary file beside path and renames it over path, so path is either
-// absent, its old self or complete; never half written.
+// A file written in pieces to a temporary file beside path, which Commit renames over
+// path: so path is either absent, its old self or complete, never half written. The
+// temporary file is removed unless committed.
+class OutputFile {
+public:
+    OutputFile() = default;
+    ~OutputFile();
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+
+    bool Open(const std::string& path);
+    bool Write(const uint8_t* data, size_t size);
+    bool Failed() const { return failed_; }
+    bool Commit();
+
+private:
+    std::string path_, temporary_;
+    FILE* file_ = nullptr;
+    bool failed_ = false;
+};
 bool WriteOutputFile(const std::string& path, const std::vector<uint8_t>& bytes);
 // Null when root cannot name a directory (not UTF-8 on Windows).
 std::unique_ptr<TreeFileSystem> OpenTree(const std::string& root);
