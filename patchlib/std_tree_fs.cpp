@@ -72,16 +72,48 @@ bool StdTreeFileSystem::ReadPieces(const std::string& path, const std::function<
     return !ferror(file.get());
 }
 
+namespace {
+
+class StdNewFile : public TreeFileSystem::NewFile {
+public:
+    StdNewFile(FILE* file, std::string path) : file_(file), path_(std::move(path)) {}
+    ~StdNewFile() override {
+        if (!file_) return;
+        fclose(file_);
+        std::error_code error;
+        fs::remove(path_, error);
+    }
+    bool Write(const uint8_t* data, size_t size) override {
+        return file_ && (size == 0 || fwrite(data, 1, size, file_) == size);
+    }
+    bool Finish() override {
+        if (!file_) return false;
+        const bool flushed = Flush(file_);
+        const bool closed = fclose(file_) == 0;
+        file_ = nullptr;
+        if (flushed && closed) return true;
+        std::error_code error;
+        fs::remove(path_, error);
+        return false;
+    }
+
+private:
+    FILE* file_;
+    std::string path_;
+};
+
+}  // namespace
+
 bool StdTreeFileSystem::WriteNewFile(const std::string& path, const uint8_t* data, size_t size) {
+    const std::unique_ptr<NewFile> file = CreateNewFile(path);
+    return file && file->Write(data, size) && file->Finish();
+}
+
+std::unique_ptr<TreeFileSystem::NewFile> StdTreeFileSystem::CreateNewFile(const std::string& path) {
     // "x": fail rather than replace an existing file.
     FILE* raw = fopen(Full(path).c_str(), "wbx");
-    if (!raw) return false;
-    const bool written = (size == 0 || fwrite(data, 1, size, raw) == size) && Flush(raw);
-    const bool closed = fclose(raw) == 0;
-    if (written && closed) return true;
-    std::error_code error;
-    fs::remove(Full(path), error);
-    return false;
+    if (!raw) return nullptr;
+    return std::make_unique<StdNewFile>(raw, Full(path));
 }
 
 bool StdTreeFileSystem::Rename(const std::string& from, const std::string& to) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "patchlib/commit_steps.h"
+#include "patchlib/content_sink.h"
 #include "patchlib/delta.h"
 #include "patchlib/journal.h"
 #include "patchlib/journal_recovery.h"
@@ -18,8 +19,6 @@ namespace {
 
 // An idle message goes out after every this many bytes hashed.
 constexpr uint64_t kIdleEvery = 4u << 20;
-// Added files are inflated and reported in slices of this size.
-constexpr size_t kInflateSlice = 256 * 1024;
 
 const char kRefusalTitle[] = "Patch not applied";
 
@@ -252,40 +251,48 @@ private:
         Application& owner_;
     };
 
-    uint32_t Rebuild(const PatchEntry& entry, std::vector<uint8_t>* content) {
+    // The rebuilt file goes to its temporary file as it is made, counted and hashed on
+    // the way, so a large file is never held whole.
+    class FileSink : public DeltaSink {
+    public:
+        explicit FileSink(TreeFileSystem::NewFile& file) : file_(file) {}
+        bool Take(const uint8_t* data, size_t size) override {
+            failed_ = failed_ || !file_.Write(data, size);
+            return !failed_;
+        }
+        bool Failed() const { return failed_; }
+
+    private:
+        TreeFileSystem::NewFile& file_;
+        bool failed_ = false;
+    };
+
+    uint32_t Rebuild(const PatchEntry& entry, TreeFileSystem::NewFile& file) {
         Progress progress(*this);
+        FileSink written(file);
+        CheckingSink checked(&written);
         DeltaStatus status;
         if (entry.kind == EntryKind::kPatch) {
             std::vector<uint8_t> old;
             if (!tree_.ReadFile(entry.path, kDeltaMaxSize, &old)) {
                 return Refuse(PATCHLIB_ERR_IO, entry.path + " could not be read.");
             }
-            status = DecodeDelta(old.data(), old.size(), entry.payload, entry.payloadSize, entry.newSize, content,
+            status = DecodeDelta(old.data(), old.size(), entry.payload, entry.payloadSize, entry.newSize, &checked,
                                  &progress);
         } else {
-            status = DeltaStatus::kOk;
-            InflateReader reader;
-            content->resize(static_cast<size_t>(entry.newSize));
-            if (!reader.Open(entry.payload, entry.payloadSize, entry.newSize)) return PATCHLIB_ERR_NO_MEMORY;
-            for (size_t done = 0; done < content->size() && status == DeltaStatus::kOk;) {
-                const size_t slice = std::min(kInflateSlice, content->size() - done);
-                if (!reader.Read(content->data() + done, slice)) {
-                    status = DeltaStatus::kCorrupt;
-                } else if ((done += slice) < content->size() && !progress.Advance(done, content->size())) {
-                    status = DeltaStatus::kStopped;
-                }
-            }
-            if (status == DeltaStatus::kOk && !reader.Finish()) status = DeltaStatus::kCorrupt;
+            status = InflateToSink(entry.payload, entry.payloadSize, entry.newSize, &checked, &progress);
         }
         switch (status) {
         case DeltaStatus::kOk: break;
         case DeltaStatus::kStopped: return Stopped();
-        case DeltaStatus::kNoMemory: return PATCHLIB_ERR_NO_MEMORY;
+        case DeltaStatus::kNoMemory:
+            if (written.Failed()) return Refuse(PATCHLIB_ERR_IO, entry.path + " could not be written.");
+            return PATCHLIB_ERR_NO_MEMORY;
         case DeltaStatus::kCorrupt:
             messages_.Send(PATCHLIB_MSG_INVALID_PATCH, nullptr);
             return PATCHLIB_ERR_INVALID_PATCH;
         }
-        if (content->size() != entry.newSize || Sha256::Of(content->data(), content->size()) != entry.newHash) {
+        if (!checked.Matches(entry.newSize, entry.newHash)) {
             return Refuse(PATCHLIB_ERR_BAD_RESULT, entry.path + " did not match the checksum stored in the patch.");
         }
         return PATCHLIB_OK;
@@ -296,13 +303,12 @@ private:
         const PatchEntry& entry = *work.entry;
         if (!SendText(PATCHLIB_MSG_FILE_START, entry.path) || !SendProgress(0)) return Stopped();
         if (work.todo && entry.kind != EntryKind::kDelete) {
-            std::vector<uint8_t> content;
-            if (const uint32_t code = Rebuild(entry, &content)) return code;
             if (!MakeParents(entry.path)) return Refuse(PATCHLIB_ERR_IO, entry.path + ": its directory could not be made.");
-            if (!tree_.WriteNewFile(work.step->temp, content.data(), content.size())) {
-                // WriteNewFile removes what it may have written itself.
-                return Refuse(PATCHLIB_ERR_IO, entry.path + " could not be written.");
-            }
+            // Removed again, with what was written, unless the content matched and is on disk.
+            const std::unique_ptr<TreeFileSystem::NewFile> file = tree_.CreateNewFile(work.step->temp);
+            if (!file) return Refuse(PATCHLIB_ERR_IO, entry.path + " could not be written.");
+            if (const uint32_t code = Rebuild(entry, *file)) return code;
+            if (!file->Finish()) return Refuse(PATCHLIB_ERR_IO, entry.path + " could not be written.");
         }
         if (!SendProgress(PATCHLIB_PROGRESS_COMPLETE) || !messages_.Send(PATCHLIB_MSG_FILE_DONE, nullptr)) {
             return Stopped();

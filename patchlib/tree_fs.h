@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,18 @@ public:
     // A new file with exactly these bytes, on disk when this returns; fails when the
     // path exists.
     virtual bool WriteNewFile(const std::string& path, const uint8_t* data, size_t size) = 0;
+
+    // A new file written piece by piece, so that a large one is never held whole. It is
+    // on disk once Finish returned true; destroyed before that, it removes what it wrote.
+    class NewFile {
+    public:
+        virtual ~NewFile() = default;
+        virtual bool Write(const uint8_t* data, size_t size) = 0;
+        virtual bool Finish() = 0;
+    };
+    // Null when the file cannot be made (the path exists). The default gathers the
+    // pieces and hands them to WriteNewFile at Finish.
+    virtual std::unique_ptr<NewFile> CreateNewFile(const std::string& path);
     // Fails when to exists.
     virtual bool Rename(const std::string& from, const std::string& to) = 0;
     // Renames the file from to to in one step, replacing to if it exists, so that

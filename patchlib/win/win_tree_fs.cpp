@@ -98,27 +98,53 @@ bool WinTreeFileSystem::ReadPieces(const std::string& path, const std::function<
     }
 }
 
-bool WinTreeFileSystem::WriteNewFile(const std::string& path, const uint8_t* data, size_t size) {
-    std::wstring full;
-    if (!Full(path, &full)) return false;
-    bool ok;
-    {
-        UniqueHandle file(
-            CreateFileW(full.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!file) return false;
-        ok = true;
-        while (ok && size) {
+namespace {
+
+class WinNewFile : public TreeFileSystem::NewFile {
+public:
+    WinNewFile(UniqueHandle file, std::wstring path) : file_(std::move(file)), path_(std::move(path)) {}
+    ~WinNewFile() override {
+        if (!file_) return;
+        file_.reset();
+        DeleteFileW(path_.c_str());
+    }
+    bool Write(const uint8_t* data, size_t size) override {
+        while (file_ && size) {
             DWORD written = 0;
             const DWORD want = static_cast<DWORD>(std::min<size_t>(size, kPiece));
-            ok = ::WriteFile(file.get(), data, want, &written, nullptr) && written == want;
+            if (!::WriteFile(file_.get(), data, want, &written, nullptr) || written != want) return false;
             data += want;
             size -= want;
         }
-        // On disk before it replaces anything.
-        ok = ok && FlushFileBuffers(file.get());
+        return static_cast<bool>(file_);
     }
-    if (!ok) DeleteFileW(full.c_str());
-    return ok;
+    bool Finish() override {
+        // On disk before it replaces anything.
+        if (!file_) return false;
+        const bool flushed = FlushFileBuffers(file_.get()) != 0;
+        file_.reset();
+        if (!flushed) DeleteFileW(path_.c_str());
+        return flushed;
+    }
+
+private:
+    UniqueHandle file_;
+    std::wstring path_;
+};
+
+}  // namespace
+
+bool WinTreeFileSystem::WriteNewFile(const std::string& path, const uint8_t* data, size_t size) {
+    const std::unique_ptr<NewFile> file = CreateNewFile(path);
+    return file && file->Write(data, size) && file->Finish();
+}
+
+std::unique_ptr<TreeFileSystem::NewFile> WinTreeFileSystem::CreateNewFile(const std::string& path) {
+    std::wstring full;
+    if (!Full(path, &full)) return nullptr;
+    UniqueHandle file(CreateFileW(full.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return nullptr;
+    return std::make_unique<WinNewFile>(std::move(file), std::move(full));
 }
 
 bool WinTreeFileSystem::Rename(const std::string& from, const std::string& to) {

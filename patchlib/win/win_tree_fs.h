@@ -14,6 +14,7 @@ public:
     bool ReadFile(const std::string& path, uint64_t maxSize, std::vector<uint8_t>* bytes) override;
     bool ReadPieces(const std::string& path, const std::function<bool(const uint8_t*, size_t)>& sink) override;
     bool WriteNewFile(const std::string& path, const uint8_t* data, size_t size) override;
+    std::unique_ptr<NewFile> CreateNewFile(const std::string& path) override;
     bool Rename(const std::string& from, const std::string& to) override;
     bool Replace(const std::string& from, const std::string& to) override;
     bool Preserve(const std::string& from, const std::string& to) override;
