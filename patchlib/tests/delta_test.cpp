@@ -152,6 +152,43 @@ TEST(Delta, ReportsProgressAndStopsWhenAsked) {
     EXPECT_EQ(stopping.calls, 2);
 }
 
+// The new content comes out in pieces, in order and never more than one slice at a time,
+// with or without the x86 filter; a sink that refuses a piece stops decoding there.
+TEST(Delta, HandsOnTheNewContentInSlices) {
+    class Pieces : public DeltaSink {
+    public:
+        std::vector<uint8_t> all;
+        size_t pieces = 0, largest = 0, refuseAt = 0;
+        bool Take(const uint8_t* data, size_t size) override {
+            if (++pieces == refuseAt) return false;
+            largest = std::max(largest, size);
+            all.insert(all.end(), data, data + size);
+            return true;
+        }
+    };
+    TestRandom random(5);
+    const std::vector<uint8_t> oldData = FakeProgram(random, 3000);
+    std::vector<uint8_t> newData = oldData;
+    newData.insert(newData.begin() + 5000, 70000, 0x90);
+    for (DeltaFilter filter : {DeltaFilter::kNone, DeltaFilter::kX86}) {
+        DeltaOptions options;
+        options.filter = filter;
+        const std::vector<uint8_t> payload = Encode(oldData, newData, options);
+        Pieces sink;
+        ASSERT_EQ(DecodeDelta(oldData.data(), oldData.size(), payload.data(), payload.size(), newData.size(), &sink),
+                  DeltaStatus::kOk);
+        EXPECT_TRUE(sink.all == newData);
+        EXPECT_EQ(sink.largest, 64u << 10);
+        EXPECT_EQ(sink.pieces, (newData.size() + (64u << 10) - 1) / (64u << 10));
+
+        Pieces refusing;
+        refusing.refuseAt = 2;
+        EXPECT_EQ(DecodeDelta(oldData.data(), oldData.size(), payload.data(), payload.size(), newData.size(), &refusing),
+                  DeltaStatus::kNoMemory);
+        EXPECT_EQ(refusing.pieces, 2u);
+    }
+}
+
 TEST(Delta, DamagedPayloadsAreRefusedWithoutHarm) {
     TestRandom random(6);
     const std::vector<uint8_t> oldData = random.Bytes(5000);

@@ -19,6 +19,7 @@
 #include "patchlib/executable_transform.h"
 #include "patchlib/std_tree_fs.h"
 #include "patchlib/tests/synthetic_pe.h"
+#include "patchlib/tests/test_data.h"
 #include "patchlib/tree_apply.h"
 #include "patchlib/zlib_stream.h"
 
@@ -138,6 +139,9 @@ TEST(ExecutableTransform, ElfFilesAreReadAndDamagedOnesRefused) {
         {0x3A, 56, 2},                       // section header size
         {headers + 64 + 24, 0x7FFFFFF0, 4},  // .text's data past the end
         {headers + 64 + 16 + 4, 1, 4},       // .text above 4 GiB
+        // Sections out of order: .data over .text in the address space, then in the file.
+        {headers + 2 * 64 + 16, Get32(image, headers + 64 + 16), 4},
+        {headers + 2 * 64 + 24, Get32(image, headers + 64 + 24), 4},
     };
     for (const auto& d : damage) {
         std::vector<uint8_t> damaged = image;
@@ -355,9 +359,7 @@ TEST(ExecutableTransform, FormatVersions) {
     PatchContents read;
     EXPECT_EQ(ReadPatch(patch.data(), patch.size(), &read), PatchReadStatus::kOk);
     patch[8] = 1;
-    patch.resize(patch.size() - 4);
-    const uint32_t crc = Crc32(patch.data(), patch.size());
-    for (int k = 0; k < 4; ++k) patch.push_back(static_cast<uint8_t>(crc >> (8 * k)));
+    ResealPatch(patch);
     EXPECT_EQ(ReadPatch(patch.data(), patch.size(), &read), PatchReadStatus::kMalformed);
 }
 

@@ -1,8 +1,6 @@
 // Patch file format, names inside patches and the library's command line.
 #include <gtest/gtest.h>
 
-#include <zlib.h>
-
 #include <cstring>
 
 #include "patchlib/command_line.h"
@@ -29,11 +27,6 @@ PatchEntry Entry(EntryKind kind, const std::string& path, const std::vector<uint
     return entry;
 }
 
-// Rewrites the trailer after a deliberate change, so that the change reaches the parser.
-void Reseal(std::vector<uint8_t>& bytes) {
-    const uint32_t crc = static_cast<uint32_t>(crc32(0, bytes.data(), static_cast<uInt>(bytes.size() - 4)));
-    for (int i = 0; i < 4; ++i) bytes[bytes.size() - 4 + i] = static_cast<uint8_t>(crc >> (8 * i));
-}
 
 PatchReadStatus Read(const std::vector<uint8_t>& bytes) {
     PatchContents contents;
@@ -116,7 +109,7 @@ TEST(PatchFormat, MalformedRecordsBehindAGoodTrailerAreRefused) {
     auto patched = [&](size_t at, std::vector<uint8_t> value) {
         std::vector<uint8_t> bytes = good;
         std::copy(value.begin(), value.end(), bytes.begin() + static_cast<long>(at));
-        Reseal(bytes);
+        ResealPatch(bytes);
         return Read(bytes);
     };
     EXPECT_EQ(patched(10, {2}), PatchReadStatus::kMalformed);                          // more records than fit

@@ -1,8 +1,12 @@
-// Deterministic test contents.
+// Deterministic test contents, and deliberate damage to patches.
 #pragma once
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "patchlib/sha256.h"
+#include "patchlib/zlib_stream.h"
 
 class TestRandom {
 public:
@@ -25,6 +29,23 @@ private:
 };
 
 inline std::vector<uint8_t> ToBytes(const std::string& text) { return std::vector<uint8_t>(text.begin(), text.end()); }
+
+// Rewrites a patch's trailer after a deliberate change, so that the change reaches the parser.
+inline void ResealPatch(std::vector<uint8_t>& patch) {
+    const uint32_t crc = Crc32(patch.data(), patch.size() - 4);
+    for (int k = 0; k < 4; ++k) patch[patch.size() - 4 + k] = static_cast<uint8_t>(crc >> (8 * k));
+}
+
+// Makes a well-formed patch promise another result: one byte of the SHA-256 it stores for
+// newContent changed. False when the patch holds no such digest.
+inline bool DamageNewHash(std::vector<uint8_t>& patch, const std::vector<uint8_t>& newContent) {
+    const Sha256Digest digest = Sha256::Of(newContent.data(), newContent.size());
+    const auto at = std::search(patch.begin(), patch.end(), digest.begin(), digest.end());
+    if (at == patch.end()) return false;
+    *at ^= 1;
+    ResealPatch(patch);
+    return true;
+}
 
 // Something like a program: x86-ish code with calls whose targets move when code is
 // inserted, plus text and tables.

@@ -332,6 +332,12 @@ TEST(TreeApplyOnDisk, RoundTripAndStopLeaveNoStrayFiles) {
         EXPECT_EQ(ApplyPatchToTree(patch.data(), patch.size(), target, recorder), PATCHLIB_ERR_STOPPED);
         EXPECT_TRUE(snapshot(work / "target") == before) << "stopped at " << stop;
     }
+    // A result that fails its checksum once most of it is on disk: nothing of it stays.
+    std::vector<uint8_t> lying = patch;
+    ASSERT_TRUE(DamageNewHash(lying, lib2));
+    Recorder lied;
+    EXPECT_EQ(ApplyPatchToTree(lying.data(), lying.size(), target, lied), PATCHLIB_ERR_BAD_RESULT);
+    EXPECT_TRUE(snapshot(work / "target") == before);
     Recorder recorder;
     ASSERT_EQ(ApplyPatchToTree(patch.data(), patch.size(), target, recorder), PATCHLIB_OK);
     EXPECT_TRUE(snapshot(work / "target") == snapshot(work / "new"));

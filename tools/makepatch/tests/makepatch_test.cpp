@@ -124,6 +124,16 @@ TEST_F(MakepatchTest, FilePatchIsNamedAfterTheNewFile) {
     ASSERT_EQ(Run({"--file", "--x86-filter", P("v1/tool.dll"), P("v2/Tool-2.dll"), P("x.rtp")}), 0);
     ASSERT_EQ(Run({"--apply-file", P("v1/tool.dll"), P("x.rtp"), P("out3.dll")}), 0);
     EXPECT_EQ(Read("out3.dll"), v2);
+    // A result that fails its checksum, found only after it was written out piece by
+    // piece: the output keeps what it held and nothing else is left.
+    std::vector<uint8_t> lying = patch;
+    ASSERT_TRUE(DamageNewHash(lying, v2));
+    Write("lying.rtp", lying);
+    EXPECT_EQ(Run({"--apply-file", P("v1/tool.dll"), P("lying.rtp"), P("out.dll")}), 5);
+    EXPECT_EQ(Read("out.dll"), v2);
+    for (const auto& e : fs::directory_iterator(work_)) {
+        EXPECT_EQ(e.path().string().find(".part"), std::string::npos) << e.path();
+    }
 }
 
 // Names on disk are UTF-8 bytes here and go into the patch as they are; names that are
