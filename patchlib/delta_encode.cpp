@@ -49,23 +49,34 @@ size_t CommonPrefix(const uint8_t* a, const uint8_t* b, size_t limit) {
     return i;
 }
 
-// Longest-match queries against the old content.
-class Matcher {
-public:
-    Matcher(const uint8_t* old, size_t size) : old_(old), size_(size) {
+// The suffixes of the old content in sorted order; those that share their first two
+// bytes form one run of the array, from lo to hi.
+struct SuffixOrder {
+    SuffixOrder(const uint8_t* old, size_t size) {
         if (size < 2) return;
-        sa_ = BuildSuffixArray(old, size);
-        // Suffixes that share their first two bytes form one run of the array.
-        lo_.assign(65536, 0);
-        hi_.assign(65536, 0);
+        sa = BuildSuffixArray(old, size);
+        lo.assign(65536, 0);
+        hi.assign(65536, 0);
         for (size_t k = 0; k < size; ++k) {
-            const size_t pos = static_cast<size_t>(sa_[k]);
+            const size_t pos = static_cast<size_t>(sa[k]);
             if (pos + 1 >= size) continue;
             const unsigned key = unsigned(old[pos]) << 8 | old[pos + 1];
-            if (hi_[key] == 0) lo_[key] = static_cast<int32_t>(k);
-            hi_[key] = static_cast<int32_t>(k + 1);
+            if (hi[key] == 0) lo[key] = static_cast<int32_t>(k);
+            hi[key] = static_cast<int32_t>(k + 1);
         }
     }
+    std::vector<int32_t> sa, lo, hi;
+};
+
+// Longest-match queries against the old content, searched through the order of its
+// suffixes. The executable transform's old content is the old file with its references
+// predicted: it differs from the file in a word here and there, so the file's order
+// serves it too (a search may then miss a slightly longer match, never read outside
+// the content), which saves sorting nearly the same suffixes a second time.
+class Matcher {
+public:
+    Matcher(const SuffixOrder& order, const uint8_t* old, size_t size)
+        : old_(old), size_(size), sa_(order.sa), lo_(order.lo), hi_(order.hi) {}
 
     // Length of the longest prefix of text[0, length) that occurs in the old content,
     // and where; 0 when not even two bytes match.
@@ -106,14 +117,16 @@ private:
 
     const uint8_t* old_;
     size_t size_;
-    std::vector<int32_t> sa_;
-    std::vector<int32_t> lo_, hi_;
+    const std::vector<int32_t>& sa_;
+    const std::vector<int32_t>& lo_;
+    const std::vector<int32_t>& hi_;
 };
 
 class DeltaBuilder {
 public:
-    DeltaBuilder(const uint8_t* old, int64_t oldSize, const uint8_t* now, int64_t newSize)
-        : old_(old), oldSize_(oldSize), new_(now), newSize_(newSize), control_(controlBytes), matcher_(old, static_cast<size_t>(oldSize)) {}
+    DeltaBuilder(const uint8_t* old, int64_t oldSize, const uint8_t* now, int64_t newSize, const SuffixOrder& order)
+        : old_(old), oldSize_(oldSize), new_(now), newSize_(newSize), control_(controlBytes),
+          matcher_(order, old, static_cast<size_t>(oldSize)) {}
 
     std::vector<uint8_t> controlBytes, diffBytes, extraBytes;
     std::vector<AlignedStretch> stretches;  // what the instructions take from the old content
@@ -280,7 +293,8 @@ bool Pack(DeltaBuilder& builder, DeltaFilter filter, const std::vector<uint8_t>*
 // The executable transform's delta, when both contents are PE files of one machine and
 // the plain delta's alignment moves any reference of the old one.
 bool EncodeExecutable(const uint8_t* oldData, size_t oldSize, const uint8_t* newData, size_t newSize,
-                      const std::vector<AlignedStretch>& stretches, int level, std::vector<uint8_t>* out) {
+                      const std::vector<AlignedStretch>& stretches, const SuffixOrder& order, int level,
+                      std::vector<uint8_t>* out) {
     ExecutableLayout oldLayout, newLayout;
     if (!ReadExecutableLayout(oldData, oldSize, &oldLayout) || !ReadExecutableLayout(newData, newSize, &newLayout) ||
         oldLayout.machine != newLayout.machine) {
@@ -293,7 +307,8 @@ bool EncodeExecutable(const uint8_t* oldData, size_t oldSize, const uint8_t* new
     ApplyFixes(fixes, 0, predicted.data(), predicted.size());
     std::vector<uint8_t> mapBytes;
     WriteAddressMap(map, &mapBytes);
-    DeltaBuilder builder(predicted.data(), static_cast<int64_t>(oldSize), newData, static_cast<int64_t>(newSize));
+    DeltaBuilder builder(predicted.data(), static_cast<int64_t>(oldSize), newData, static_cast<int64_t>(newSize),
+                         order);
     builder.Run();
     return Pack(builder, DeltaFilter::kExecutable, &mapBytes, level, out);
 }
@@ -314,13 +329,14 @@ bool EncodeDelta(const uint8_t* oldData, size_t oldSize, const uint8_t* newData,
             oldData = filteredOld.data();
             newData = filteredNew.data();
         }
-        DeltaBuilder builder(oldData, static_cast<int64_t>(oldSize), newData, static_cast<int64_t>(newSize));
+        const SuffixOrder order(oldData, oldSize);
+        DeltaBuilder builder(oldData, static_cast<int64_t>(oldSize), newData, static_cast<int64_t>(newSize), order);
         builder.Run();
         const std::vector<AlignedStretch> stretches = std::move(builder.stretches);
         if (!Pack(builder, filter, nullptr, options.level, out)) return false;
         if (filter == DeltaFilter::kNone && options.executables) {
             std::vector<uint8_t> transformed;
-            if (EncodeExecutable(oldData, oldSize, newData, newSize, stretches, options.level, &transformed) &&
+            if (EncodeExecutable(oldData, oldSize, newData, newSize, stretches, order, options.level, &transformed) &&
                 transformed.size() < out->size()) {
                 out->swap(transformed);
             }
