@@ -22,7 +22,7 @@ bool HeaderFits(const DeltaHeader& h, uint64_t streamBytes, uint64_t newSize) {
     if (h.filter > static_cast<uint8_t>(DeltaFilter::kExecutable)) return false;
     uint64_t total = 0;
     for (int s = 0; s < h.Streams(); ++s) {
-        if (h.packed[s] > streamBytes || !PlausibleRawLength(h.raw[s], h.packed[s])) return false;
+        if (h.packed[s] > streamBytes || (!h.Stored(s) && !PlausibleRawLength(h.raw[s], h.packed[s]))) return false;
         total += h.packed[s];  // each term at most streamBytes: no overflow
     }
     if (total != streamBytes) return false;
@@ -32,12 +32,53 @@ bool HeaderFits(const DeltaHeader& h, uint64_t streamBytes, uint64_t newSize) {
            h.raw[kByteStream] <= newSize + 10 * pieces && h.raw[kExtraStream] <= newSize;
 }
 
-// Reads an inflated stream through a small buffer: numbers and byte runs.
+// One stream of the payload, deflated or stored as it is.
+class StreamSource {
+public:
+    bool Open(const DeltaHeader& h, int stream, const uint8_t* packed) {
+        stored_ = h.Stored(stream);
+        if (!stored_) return inflated_.Open(packed, static_cast<size_t>(h.packed[stream]), h.raw[stream]);
+        data_ = packed;
+        left_ = static_cast<size_t>(h.raw[stream]);
+        return true;
+    }
+    // Fills exactly size bytes.
+    bool Read(uint8_t* out, size_t size) {
+        if (!stored_) return inflated_.Read(out, size);
+        if (size > left_) return false;
+        memcpy(out, data_, size);
+        data_ += size;
+        left_ -= size;
+        return true;
+    }
+    uint64_t RawRemaining() const { return stored_ ? left_ : inflated_.RawRemaining(); }
+    bool Finish() { return stored_ ? left_ == 0 : inflated_.Finish(); }
+
+private:
+    bool stored_ = false;
+    InflateReader inflated_;
+    const uint8_t* data_ = nullptr;
+    size_t left_ = 0;
+};
+
+// A whole stream, for the small ones read before decoding (instructions, the map).
+bool ReadWholeStream(const DeltaHeader& h, int stream, const uint8_t* packed, std::vector<uint8_t>* out) {
+    if (!h.Stored(stream)) return InflateBytes(packed, static_cast<size_t>(h.packed[stream]), h.raw[stream], out);
+    out->assign(packed, packed + h.raw[stream]);
+    return true;
+}
+
+// Where each stream begins.
+const uint8_t* StreamAt(const DeltaHeader& h, const uint8_t* streams, int stream) {
+    for (int s = 0; s < stream; ++s) streams += h.packed[s];
+    return streams;
+}
+
+// Reads a stream through a small buffer: numbers and byte runs.
 class StreamReader {
 public:
-    bool Open(const uint8_t* packed, uint64_t packedSize, uint64_t rawSize) {
-        return inner_.Open(packed, static_cast<size_t>(packedSize), rawSize);
-    }
+    bool Open(const DeltaHeader& h, int stream, const uint8_t* packed) { return inner_.Open(h, stream, packed); }
+    bool AtEnd() const { return at_ == filled_ && inner_.RawRemaining() == 0; }
 
     bool Varint(uint64_t* value) {
         uint64_t result = 0;
@@ -77,7 +118,7 @@ private:
         return true;
     }
 
-    InflateReader inner_;
+    StreamSource inner_;
     uint8_t buffer_[1 << 16];
     size_t at_ = 0, filled_ = 0;
 };
@@ -85,9 +126,10 @@ private:
 // The difference bytes, rebuilt from the zero-run lengths and the runs of other bytes.
 class DifferenceReader {
 public:
-    bool Open(const DeltaHeader& h, const uint8_t* gaps, const uint8_t* runs) {
-        return gaps_.Open(gaps, h.packed[kGapStream], h.raw[kGapStream]) &&
-               runs_.Open(runs, h.packed[kByteStream], h.raw[kByteStream]);
+    bool Open(const DeltaHeader& h, const uint8_t* streams) {
+        impliedTail_ = h.coding == StreamCoding::kCompact;
+        return gaps_.Open(h, kGapStream, StreamAt(h, streams, kGapStream)) &&
+               runs_.Open(h, kByteStream, StreamAt(h, streams, kByteStream));
     }
 
     bool Read(uint8_t* out, size_t size) {
@@ -104,6 +146,10 @@ public:
                 others_ -= take;
                 out += take;
                 size -= take;
+            } else if (impliedTail_ && gaps_.AtEnd() && runs_.AtEnd()) {
+                // Past the last pair: zeros to the end.
+                tail_ = true;
+                zeros_ = UINT64_MAX;
             } else if (!gaps_.Varint(&zeros_) || !runs_.Varint(&others_) || (zeros_ == 0 && others_ == 0)) {
                 return false;
             }
@@ -111,10 +157,11 @@ public:
         return true;
     }
 
-    bool Finish() { return zeros_ == 0 && others_ == 0 && gaps_.Finish() && runs_.Finish(); }
+    bool Finish() { return (zeros_ == 0 || tail_) && others_ == 0 && gaps_.Finish() && runs_.Finish(); }
 
 private:
     StreamReader gaps_, runs_;
+    bool impliedTail_ = false, tail_ = false;
     uint64_t zeros_ = 0, others_ = 0;
 };
 
@@ -195,11 +242,7 @@ public:
         const size_t sliceSize = static_cast<size_t>(std::min<uint64_t>(kSlice, newSize_));
         slice_.resize(sliceSize);
         if (!fixes_.empty()) window_.resize(sliceSize);
-        const uint8_t* gaps = streams + h.packed[kControlStream];
-        const uint8_t* runs = gaps + h.packed[kGapStream];
-        const uint8_t* extra = runs + h.packed[kByteStream];
-        if (!differences_.Open(h, gaps, runs) ||
-            !extra_.Open(extra, static_cast<size_t>(h.packed[kExtraStream]), h.raw[kExtraStream])) {
+        if (!differences_.Open(h, streams) || !extra_.Open(h, kExtraStream, StreamAt(h, streams, kExtraStream))) {
             return DeltaStatus::kNoMemory;
         }
         for (const Instruction& instruction : instructions) {
@@ -265,7 +308,7 @@ private:
     DeltaProgress* progress_;
     size_t written_ = 0;  // the new size fits: it was checked against kDeltaMaxSize
     DifferenceReader differences_;
-    InflateReader extra_;
+    StreamSource extra_;
 };
 
 // The executable transform's predictions for the old content: its layout (it must be a
@@ -274,11 +317,9 @@ bool PredictFromPayload(const uint8_t* old, size_t oldSize, const DeltaHeader& h
                         std::vector<ReferenceFix>* fixes) {
     ExecutableLayout layout;
     if (!ReadExecutableLayout(old, oldSize, &layout)) return false;
-    uint64_t mapAt = 0;
-    for (int s = 0; s < kMapStream; ++s) mapAt += h.packed[s];
     std::vector<uint8_t> mapBytes;
     AddressMap map;
-    if (!InflateBytes(streams + mapAt, static_cast<size_t>(h.packed[kMapStream]), h.raw[kMapStream], &mapBytes) ||
+    if (!ReadWholeStream(h, kMapStream, StreamAt(h, streams, kMapStream), &mapBytes) ||
         !ReadAddressMap(mapBytes.data(), mapBytes.size(), &map)) {
         return false;
     }
@@ -314,8 +355,7 @@ DeltaStatus DecodeDelta(const uint8_t* oldData, size_t oldSize, const uint8_t* p
         const uint8_t* streams = reader.Current();
         std::vector<uint8_t> control;
         std::vector<Instruction> instructions;
-        if (!InflateBytes(streams, static_cast<size_t>(header.packed[kControlStream]), header.raw[kControlStream],
-                          &control) ||
+        if (!ReadWholeStream(header, kControlStream, streams, &control) ||
             !ReadInstructions(control, oldSize, newSize, header.raw[kExtraStream], &instructions)) {
             return DeltaStatus::kCorrupt;
         }

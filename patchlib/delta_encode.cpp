@@ -205,6 +205,8 @@ public:
             lastPos = pos - backward;
             lastOffset = pos - scan;
         }
+        // Nothing follows the last instruction: its seek says nothing.
+        heldSeek_ = 0;
         Flush();
     }
 
@@ -249,13 +251,15 @@ private:
 // They go into two streams: the lengths of the zero runs, and each run of other bytes
 // as its length and the bytes. Deflate does far better on these two apart than on the
 // bytes as they are (about 1 byte per 1000 for long zero runs; and the positions of
-// changes, which look random, no longer break up the repeats among the changes).
+// changes, which look random, no longer break up the repeats among the changes). The
+// zeros after the last other byte are implied.
 void SplitDifferences(const std::vector<uint8_t>& bytes, std::vector<uint8_t>* gaps, std::vector<uint8_t>* runs) {
     ByteWriter gapWriter(*gaps), runWriter(*runs);
     for (size_t i = 0; i < bytes.size();) {
         size_t zeros = 0;
         while (i + zeros < bytes.size() && bytes[i + zeros] == 0) ++zeros;
         i += zeros;
+        if (i == bytes.size()) break;
         size_t other = 0;
         while (i + other < bytes.size() && bytes[i + other] != 0) ++other;
         gapWriter.UVar(zeros);
@@ -280,6 +284,8 @@ bool Pack(DeltaBuilder& builder, DeltaFilter filter, const std::vector<uint8_t>*
     std::vector<uint8_t> packed[kMaxStreams];
     for (int s = 0; s < header.Streams(); ++s) {
         if (!DeflateBytes(raw[s].data(), raw[s].size(), level, &packed[s])) return false;
+        // Stored as it is unless deflate made it smaller.
+        if (packed[s].size() >= raw[s].size()) packed[s] = raw[s];
         header.raw[s] = raw[s].size();
         header.packed[s] = packed[s].size();
     }

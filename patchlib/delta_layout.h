@@ -11,26 +11,38 @@
 enum DeltaStream { kControlStream, kGapStream, kByteStream, kExtraStream, kStreamCount, kMapStream = kStreamCount,
                    kMaxStreams };
 
+// How the streams are stored. Plain: each one deflated, and the difference pairs run to
+// the last byte. Compact: a stream whose packed length equals its raw length is stored
+// as it is (deflate would not have made it smaller), and zeros after the last pair are
+// implied, which matters for the small patches of small fixes, where the streams' fixed
+// costs are most of the payload.
+enum class StreamCoding : uint8_t { kPlain = 0, kCompact = 1 };
+
 struct DeltaHeader {
     // Smallest possible header: two bytes and eight one-byte numbers.
     static constexpr size_t kMinSize = 2 + 2 * kStreamCount;
     uint8_t filter = 0;
+    StreamCoding coding = StreamCoding::kCompact;
     uint64_t raw[kMaxStreams] = {};
     uint64_t packed[kMaxStreams] = {};
 
     int Streams() const { return filter == 2 ? kMaxStreams : kStreamCount; }  // 2: DeltaFilter::kExecutable
+    bool Stored(int s) const { return coding == StreamCoding::kCompact && packed[s] == raw[s]; }
 
     void Write(ByteWriter& writer) const {
         writer.U8(filter);
-        writer.U8(0);
+        writer.U8(static_cast<uint8_t>(coding));
         for (int s = 0; s < Streams(); ++s) {
             writer.UVar(raw[s]);
             writer.UVar(packed[s]);
         }
     }
     bool Read(ByteReader& reader) {
-        uint8_t reserved;
-        if (!reader.U8(&filter) || !reader.U8(&reserved) || reserved != 0) return false;
+        uint8_t coded;
+        if (!reader.U8(&filter) || !reader.U8(&coded) || coded > static_cast<uint8_t>(StreamCoding::kCompact)) {
+            return false;
+        }
+        coding = static_cast<StreamCoding>(coded);
         for (int s = 0; s < Streams(); ++s) {
             if (!reader.UVar(&raw[s]) || !reader.UVar(&packed[s])) return false;
         }

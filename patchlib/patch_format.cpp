@@ -51,7 +51,20 @@ bool ReadPayload(ByteReader& reader, PatchEntry* entry) {
     return reader.Span(entry->payloadSize, &entry->payload);
 }
 
-PatchReadStatus ReadEntry(ByteReader& reader, PatchEntry* entry) {
+// Version 2 writes a patched file's new size as its difference from the old size
+// (mostly 0 or small for a fix).
+bool ReadNewSize(ByteReader& reader, uint8_t version, uint64_t oldSize, uint64_t* newSize) {
+    if (version == kPatchFormatVersionPlain) return reader.UVar(newSize);
+    int64_t change;
+    if (!reader.SVar(&change) || oldSize > kDeltaMaxSize || change > static_cast<int64_t>(kDeltaMaxSize) ||
+        change < -static_cast<int64_t>(oldSize)) {
+        return false;
+    }
+    *newSize = static_cast<uint64_t>(static_cast<int64_t>(oldSize) + change);
+    return true;
+}
+
+PatchReadStatus ReadEntry(ByteReader& reader, uint8_t version, PatchEntry* entry) {
     uint8_t kind;
     uint64_t pathLength;
     const uint8_t* path;
@@ -64,7 +77,8 @@ PatchReadStatus ReadEntry(ByteReader& reader, PatchEntry* entry) {
     bool ok;
     switch (entry->kind) {
     case EntryKind::kPatch:
-        ok = reader.UVar(&entry->oldSize) && ReadHash(reader, &entry->oldHash) && reader.UVar(&entry->newSize) &&
+        ok = reader.UVar(&entry->oldSize) && ReadHash(reader, &entry->oldHash) &&
+             ReadNewSize(reader, version, entry->oldSize, &entry->newSize) &&
              ReadHash(reader, &entry->newHash) && ReadPayload(reader, entry) &&
              entry->payloadSize >= DeltaHeader::kMinSize;
         break;
@@ -82,10 +96,12 @@ PatchReadStatus ReadEntry(ByteReader& reader, PatchEntry* entry) {
     return IsSafePatchPath(entry->path) ? PatchReadStatus::kOk : PatchReadStatus::kUnsafePath;
 }
 
-// The first byte of a delta names its filter.
-bool UsesExecutableTransform(const PatchEntry& entry) {
-    return entry.kind == EntryKind::kPatch && entry.payloadSize &&
-           entry.payload[0] == static_cast<uint8_t>(DeltaFilter::kExecutable);
+// A patch record that only version 2 holds: the first byte of a delta names its filter,
+// the second how its streams are stored.
+bool NeedsVersion2(const PatchEntry& entry) {
+    return entry.kind == EntryKind::kPatch &&
+           (entry.payloadSize < 2 || entry.payload[0] == static_cast<uint8_t>(DeltaFilter::kExecutable) ||
+            entry.payload[1] != static_cast<uint8_t>(StreamCoding::kPlain));
 }
 
 // No two records for one file, and no record for a path that another one uses as a
@@ -106,11 +122,13 @@ bool PathsAreDistinct(const std::vector<PatchEntry>& entries) {
 }  // namespace
 
 std::vector<uint8_t> WritePatch(const PatchContents& contents) {
-    const bool transformed = std::any_of(contents.entries.begin(), contents.entries.end(), UsesExecutableTransform);
+    const uint8_t version = std::any_of(contents.entries.begin(), contents.entries.end(), NeedsVersion2)
+                                ? kPatchFormatVersion
+                                : kPatchFormatVersionPlain;
     std::vector<uint8_t> bytes;
     ByteWriter writer(bytes);
     writer.Bytes(kPatchMagic, sizeof kPatchMagic);
-    writer.U8(transformed ? kPatchFormatVersion : kPatchFormatVersionPlain);
+    writer.U8(version);
     writer.U8(0);
     writer.UVar(contents.entries.size());
     WriteText(writer, contents.comment);
@@ -123,8 +141,12 @@ std::vector<uint8_t> WritePatch(const PatchContents& contents) {
             writer.UVar(entry.oldSize);
             writer.Bytes(entry.oldHash.data(), entry.oldHash.size());
         }
-        if (entry.kind != EntryKind::kDelete) {
+        if (entry.kind == EntryKind::kPatch && version != kPatchFormatVersionPlain) {
+            writer.SVar(static_cast<int64_t>(entry.newSize) - static_cast<int64_t>(entry.oldSize));
+        } else if (entry.kind != EntryKind::kDelete) {
             writer.UVar(entry.newSize);
+        }
+        if (entry.kind != EntryKind::kDelete) {
             writer.Bytes(entry.newHash.data(), entry.newHash.size());
             writer.UVar(entry.payloadSize);
             writer.Bytes(entry.payload, entry.payloadSize);
@@ -157,9 +179,9 @@ PatchReadStatus ReadPatch(const uint8_t* bytes, size_t size, PatchContents* cont
         }
         contents->entries.resize(static_cast<size_t>(count));
         for (PatchEntry& entry : contents->entries) {
-            const PatchReadStatus status = ReadEntry(reader, &entry);
+            const PatchReadStatus status = ReadEntry(reader, version, &entry);
             if (status != PatchReadStatus::kOk) return status;
-            if (version == kPatchFormatVersionPlain && UsesExecutableTransform(entry)) {
+            if (version == kPatchFormatVersionPlain && NeedsVersion2(entry)) {
                 return PatchReadStatus::kMalformed;
             }
         }

@@ -10,8 +10,10 @@
 #include "patchlib/sha256.h"
 
 constexpr uint8_t kPatchMagic[8] = {'H', 'V', 'P', 'A', 'T', 'C', 'H', 0x1A};
-// Version 2 brought the executable transform; a patch that uses it nowhere is written
-// as version 1, which every applier reads.
+// Version 2 brought the executable transform, deltas whose small streams may be stored
+// as they are, and the new size of a patched file written as its difference from the
+// old size. A patch of added and deleted files only is written as version 1, which
+// every applier reads.
 constexpr uint8_t kPatchFormatVersion = 2;
 constexpr uint8_t kPatchFormatVersionPlain = 1;
 constexpr size_t kMaxPatchText = 65535;     // comment, copyright

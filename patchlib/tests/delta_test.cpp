@@ -189,6 +189,33 @@ TEST(Delta, HandsOnTheNewContentInSlices) {
     }
 }
 
+// A small fix makes a small delta: streams that deflate would not shrink are stored as
+// they are, and the zeros after the last change are implied. Read as deflate, the same
+// bytes are refused.
+TEST(Delta, SmallDeltasStoreTheirStreamsAsTheyAre) {
+    TestRandom random(6);
+    const std::vector<uint8_t> oldData = random.Bytes(50000);
+    std::vector<uint8_t> newData = oldData;
+    newData[100] ^= 0x55;
+    newData[30000] ^= 0x11;
+    const std::vector<uint8_t> payload = Encode(oldData, newData);
+    ByteReader reader(payload.data(), payload.size());
+    DeltaHeader header;
+    ASSERT_TRUE(header.Read(reader));
+    EXPECT_EQ(header.coding, StreamCoding::kCompact);
+    EXPECT_TRUE(header.Stored(kControlStream) && header.Stored(kGapStream) && header.Stored(kByteStream));
+    EXPECT_EQ(header.raw[kGapStream], 4u);  // 100 and 29899 zeros; none for the tail
+    EXPECT_LE(payload.size(), 26u);
+    std::vector<uint8_t> out;
+    ASSERT_EQ(DecodeDelta(oldData.data(), oldData.size(), payload.data(), payload.size(), newData.size(), &out),
+              DeltaStatus::kOk);
+    EXPECT_TRUE(out == newData);
+    std::vector<uint8_t> plain = payload;
+    plain[1] = static_cast<uint8_t>(StreamCoding::kPlain);
+    EXPECT_EQ(DecodeDelta(oldData.data(), oldData.size(), plain.data(), plain.size(), newData.size(), &out),
+              DeltaStatus::kCorrupt);
+}
+
 TEST(Delta, DamagedPayloadsAreRefusedWithoutHarm) {
     TestRandom random(6);
     const std::vector<uint8_t> oldData = random.Bytes(5000);

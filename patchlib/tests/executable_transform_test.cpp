@@ -342,25 +342,42 @@ TEST(ExecutableTransform, FormatVersions) {
     EXPECT_TRUE(std::filesystem::exists(dir / "docs" / "added.txt"));
     std::filesystem::remove_all(dir);
 
-    // A patch is written as version 2 only when a record uses the transform, and a
-    // version 1 patch that holds such a record is refused.
+    // A patch is written as version 2 only when a record uses the transform or stores a
+    // stream as it is, and a version 1 patch that holds such a record is refused. Version
+    // 2 writes the new size as a difference from the old, which may not go below zero.
     PatchContents contents;
     PatchEntry entry;
     entry.kind = EntryKind::kPatch;
     entry.path = "app.exe";
+    entry.oldSize = 5000;
+    entry.newSize = 4000;
     std::vector<uint8_t> payload(DeltaHeader::kMinSize + 1, 0);
     entry.payload = payload.data();
     entry.payloadSize = payload.size();
     contents.entries = {entry};
     EXPECT_EQ(WritePatch(contents)[8], 1);
-    payload[0] = static_cast<uint8_t>(DeltaFilter::kExecutable);
-    std::vector<uint8_t> patch = WritePatch(contents);
-    EXPECT_EQ(patch[8], 2);
+    for (const size_t at : {0, 1}) {
+        payload[at] = at == 0 ? static_cast<uint8_t>(DeltaFilter::kExecutable) : static_cast<uint8_t>(StreamCoding::kCompact);
+        std::vector<uint8_t> patch = WritePatch(contents);
+        EXPECT_EQ(patch[8], 2);
+        PatchContents read;
+        ASSERT_EQ(ReadPatch(patch.data(), patch.size(), &read), PatchReadStatus::kOk);
+        EXPECT_EQ(read.entries[0].newSize, 4000u);
+        patch[8] = 1;
+        ResealPatch(patch);
+        EXPECT_EQ(ReadPatch(patch.data(), patch.size(), &read), PatchReadStatus::kMalformed) << at;
+        payload[at] = 0;
+    }
+    payload[1] = static_cast<uint8_t>(StreamCoding::kCompact);
+    contents.entries[0].newSize = 0;
+    std::vector<uint8_t> shrunk = WritePatch(contents);
+    const std::vector<uint8_t> change = {0x8F, 0x4E};  // svarint -5000
+    auto at = std::search(shrunk.begin(), shrunk.end(), change.begin(), change.end());
+    ASSERT_NE(at, shrunk.end());
+    at[0] = 0x91;  // -5001
+    ResealPatch(shrunk);
     PatchContents read;
-    EXPECT_EQ(ReadPatch(patch.data(), patch.size(), &read), PatchReadStatus::kOk);
-    patch[8] = 1;
-    ResealPatch(patch);
-    EXPECT_EQ(ReadPatch(patch.data(), patch.size(), &read), PatchReadStatus::kMalformed);
+    EXPECT_EQ(ReadPatch(shrunk.data(), shrunk.size(), &read), PatchReadStatus::kMalformed);
 }
 
 // Real programs: the project's own Windows binaries, one made from another.
