@@ -12,6 +12,7 @@
 #include "patchlib/std_tree_fs.h"
 #include "patchlib/tests/memory_tree_fs.h"
 #include "patchlib/tests/test_data.h"
+#include "patchlib/tests/tree_fs_checks.h"
 #include "patchlib/tree_apply.h"
 
 namespace {
@@ -287,6 +288,15 @@ TEST_F(TreeApply, InvalidPatchesAreRefusedWithMessage14) {
 }
 
 // The same on a real directory: nothing but the tree's own files afterwards.
+TEST(TreeApplyOnDisk, NewFilesAreWrittenInPiecesAndGoneUnlessFinished) {
+    const std::filesystem::path dir = std::filesystem::temp_directory_path() / ("patchlib_pieces_" + std::to_string(getpid()));
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+    StdTreeFileSystem tree(dir.string());
+    CheckNewFilesInPieces(tree);
+    std::filesystem::remove_all(dir);
+}
+
 TEST(TreeApplyOnDisk, RoundTripAndStopLeaveNoStrayFiles) {
     namespace fs = std::filesystem;
     const fs::path work = fs::temp_directory_path() / ("patchlib_tree_" + std::to_string(getpid()));

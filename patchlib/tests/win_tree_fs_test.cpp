@@ -2,6 +2,7 @@
 // what the commit relies on, and what it meets when another program holds a file.
 #include "patchlib/tests/patchw32_test_support.h"
 #include "patchlib/tests/test_data.h"
+#include "patchlib/tests/tree_fs_checks.h"
 #include "patchlib/win/win_tree_fs.h"
 
 namespace {
@@ -64,6 +65,13 @@ TEST_F(WinTreeFs, AFileHeldWithoutDeleteSharingGetsNoSecondName) {
     EXPECT_FALSE(tree.Replace("locked.dll.hvnew0", "locked.dll"));
     CloseHandle(locked);
     EXPECT_TRUE(Snapshot(dir) == (Tree{{"locked.dll", ToBytes("locked")}, {"locked.dll.hvnew0", ToBytes("next")}}));
+}
+
+TEST_F(WinTreeFs, NewFilesAreWrittenInPiecesAndGoneUnlessFinished) {
+    const std::string dir = work_ + "\\pieces";
+    WriteTree(dir, {});
+    WinTreeFileSystem tree(Wide(dir));
+    CheckNewFilesInPieces(tree);
 }
 
 }  // namespace
