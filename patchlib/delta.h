@@ -24,6 +24,9 @@ struct DeltaOptions {
     // With no filter asked for: when both contents are PE files of one machine, the
     // executable transform is tried too, and the smaller delta kept.
     bool executables = true;
+    // The compact stream coding (small streams stored as they are), which only appliers of
+    // format 2 read; off, the delta is one that every applier reads.
+    bool compact = true;
     int level = 9;  // deflate level of the streams
 };
 

@@ -251,15 +251,16 @@ private:
 // They go into two streams: the lengths of the zero runs, and each run of other bytes
 // as its length and the bytes. Deflate does far better on these two apart than on the
 // bytes as they are (about 1 byte per 1000 for long zero runs; and the positions of
-// changes, which look random, no longer break up the repeats among the changes). The
-// zeros after the last other byte are implied.
-void SplitDifferences(const std::vector<uint8_t>& bytes, std::vector<uint8_t>* gaps, std::vector<uint8_t>* runs) {
+// changes, which look random, no longer break up the repeats among the changes). In the
+// compact coding the zeros after the last other byte are implied.
+void SplitDifferences(const std::vector<uint8_t>& bytes, bool impliedTail, std::vector<uint8_t>* gaps,
+                      std::vector<uint8_t>* runs) {
     ByteWriter gapWriter(*gaps), runWriter(*runs);
     for (size_t i = 0; i < bytes.size();) {
         size_t zeros = 0;
         while (i + zeros < bytes.size() && bytes[i + zeros] == 0) ++zeros;
         i += zeros;
-        if (i == bytes.size()) break;
+        if (i == bytes.size() && impliedTail) break;
         size_t other = 0;
         while (i + other < bytes.size() && bytes[i + other] != 0) ++other;
         gapWriter.UVar(zeros);
@@ -271,21 +272,23 @@ void SplitDifferences(const std::vector<uint8_t>& bytes, std::vector<uint8_t>* g
 
 // The payload of what the builder made, with the address map as a fifth stream when
 // there is one.
-bool Pack(DeltaBuilder& builder, DeltaFilter filter, const std::vector<uint8_t>* map, int level,
+bool Pack(DeltaBuilder& builder, DeltaFilter filter, const std::vector<uint8_t>* map, const DeltaOptions& options,
           std::vector<uint8_t>* out) {
+    const bool compact = options.compact;
     std::vector<uint8_t> raw[kMaxStreams];
     raw[kControlStream] = std::move(builder.controlBytes);
-    SplitDifferences(builder.diffBytes, &raw[kGapStream], &raw[kByteStream]);
+    SplitDifferences(builder.diffBytes, compact, &raw[kGapStream], &raw[kByteStream]);
     raw[kExtraStream] = std::move(builder.extraBytes);
     if (map) raw[kMapStream] = *map;
 
     DeltaHeader header;
     header.filter = static_cast<uint8_t>(filter);
+    header.coding = compact ? StreamCoding::kCompact : StreamCoding::kPlain;
     std::vector<uint8_t> packed[kMaxStreams];
     for (int s = 0; s < header.Streams(); ++s) {
-        if (!DeflateBytes(raw[s].data(), raw[s].size(), level, &packed[s])) return false;
+        if (!DeflateBytes(raw[s].data(), raw[s].size(), options.level, &packed[s])) return false;
         // Stored as it is unless deflate made it smaller.
-        if (packed[s].size() >= raw[s].size()) packed[s] = raw[s];
+        if (compact && packed[s].size() >= raw[s].size()) packed[s] = raw[s];
         header.raw[s] = raw[s].size();
         header.packed[s] = packed[s].size();
     }
@@ -299,8 +302,8 @@ bool Pack(DeltaBuilder& builder, DeltaFilter filter, const std::vector<uint8_t>*
 // The executable transform's delta, when both contents are PE files of one machine and
 // the plain delta's alignment moves any reference of the old one.
 bool EncodeExecutable(const uint8_t* oldData, size_t oldSize, const uint8_t* newData, size_t newSize,
-                      const std::vector<AlignedStretch>& stretches, const SuffixOrder& order, int level,
-                      std::vector<uint8_t>* out) {
+                      const std::vector<AlignedStretch>& stretches, const SuffixOrder& order,
+                      const DeltaOptions& options, std::vector<uint8_t>* out) {
     ExecutableLayout oldLayout, newLayout;
     if (!ReadExecutableLayout(oldData, oldSize, &oldLayout) || !ReadExecutableLayout(newData, newSize, &newLayout) ||
         oldLayout.machine != newLayout.machine) {
@@ -316,7 +319,7 @@ bool EncodeExecutable(const uint8_t* oldData, size_t oldSize, const uint8_t* new
     DeltaBuilder builder(predicted.data(), static_cast<int64_t>(oldSize), newData, static_cast<int64_t>(newSize),
                          order);
     builder.Run();
-    return Pack(builder, DeltaFilter::kExecutable, &mapBytes, level, out);
+    return Pack(builder, DeltaFilter::kExecutable, &mapBytes, options, out);
 }
 
 }  // namespace
@@ -339,10 +342,10 @@ bool EncodeDelta(const uint8_t* oldData, size_t oldSize, const uint8_t* newData,
         DeltaBuilder builder(oldData, static_cast<int64_t>(oldSize), newData, static_cast<int64_t>(newSize), order);
         builder.Run();
         const std::vector<AlignedStretch> stretches = std::move(builder.stretches);
-        if (!Pack(builder, filter, nullptr, options.level, out)) return false;
+        if (!Pack(builder, filter, nullptr, options, out)) return false;
         if (filter == DeltaFilter::kNone && options.executables) {
             std::vector<uint8_t> transformed;
-            if (EncodeExecutable(oldData, oldSize, newData, newSize, stretches, order, options.level, &transformed) &&
+            if (EncodeExecutable(oldData, oldSize, newData, newSize, stretches, order, options, &transformed) &&
                 transformed.size() < out->size()) {
                 out->swap(transformed);
             }

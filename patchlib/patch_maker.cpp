@@ -39,8 +39,13 @@ MakeResult Describe(const std::vector<uint8_t>* oldContent, const std::vector<ui
         entry.kind = EntryKind::kPatch;
         entry.oldSize = oldContent->size();
         entry.oldHash = Sha256::Of(oldContent->data(), oldContent->size());
+        DeltaOptions delta = options.delta;
+        if (options.format == kPatchFormatVersionPlain) {
+            delta.executables = false;
+            delta.compact = false;
+        }
         if (!EncodeDelta(oldContent->data(), oldContent->size(), newContent.data(), newContent.size(),
-                         &pending->payload, options.delta)) {
+                         &pending->payload, delta)) {
             return Fail(MakeStatus::kFailed, name + ": the delta could not be made");
         }
         if (options.verify) {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "patchlib/delta.h"
+#include "patchlib/patch_format.h"
 #include "patchlib/tree_fs.h"
 
 struct MakeOptions {
@@ -12,6 +13,9 @@ struct MakeOptions {
     std::string comment;
     std::string copyright;
     DeltaOptions delta;
+    // The format to write: 2, or 1 for sites whose clients may still have a patch library
+    // that reads only format 1 (no executable transform, no compact coding).
+    uint8_t format = kPatchFormatVersion;
     // Decode every delta again and compare with the new file before the patch is
     // handed out (costs a fraction of the encoding time).
     bool verify = true;

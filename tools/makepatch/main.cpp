@@ -21,7 +21,7 @@ const char kUsageText[] =
     "       makepatch --file OLD NEW OUT [options]    patch of one file, named after NEW\n"
     "       makepatch --apply DIR PATCH               apply a patch to the tree DIR\n"
     "       makepatch --apply-file OLD PATCH OUT      apply a one-file patch to OLD, result in OUT\n"
-    "options: --comment TEXT  --copyright TEXT  --x86-filter  --plain  --level 1..9  --no-verify\n";
+    "options: --comment TEXT  --copyright TEXT  --x86-filter  --plain  --level 1..9  --format 1|2  --no-verify\n";
 
 int Usage(const std::string& problem) {
     if (!problem.empty()) PrintText(stderr, "makepatch: " + problem + "\n");
@@ -133,7 +133,7 @@ int main(int argc, char** argv) {
     std::string mode;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
-        if (arg == "--comment" || arg == "--copyright" || arg == "--level") {
+        if (arg == "--comment" || arg == "--copyright" || arg == "--level" || arg == "--format") {
             if (i + 1 == args.size()) return Usage(arg + " needs a value");
             const std::string& value = args[++i];
             if (arg == "--comment") options.comment = value;
@@ -141,6 +141,10 @@ int main(int argc, char** argv) {
             if (arg == "--level") {
                 options.delta.level = atoi(value.c_str());
                 if (options.delta.level < 1 || options.delta.level > 9) return Usage("--level takes 1 to 9");
+            }
+            if (arg == "--format") {
+                if (value != "1" && value != "2") return Usage("--format takes 1 or 2");
+                options.format = static_cast<uint8_t>(value[0] - '0');
             }
         } else if (arg == "--x86-filter") {
             options.delta.filter = DeltaFilter::kX86;

@@ -237,6 +237,9 @@ bool ParseManifest(const std::string& text, Manifest* manifest, std::string* err
             }
             manifest->expiresDays = static_cast<unsigned>(days);
             manifest->expiresLine = number;
+        } else if (directive == "patch-format") {
+            if (!wants(1, 1) || (words[1] != "1" && words[1] != "2")) return fail("patch-format takes 1 or 2");
+            manifest->patchFormat = static_cast<uint8_t>(words[1][0] - '0');
         } else {
             return fail("unknown directive \"" + directive + "\"");
         }

@@ -20,6 +20,8 @@
 //   sign keys/site.key                sign the image with this private key (halvorin-site
 //                                     keygen), binding every file it names by its SHA-256
 //   expires 90                        the signed image is refused that many days after publish
+//   patch-format 1                    patches that a patch library from before format 2 (in
+//                                     the clients' engine directory) applies too; default 2
 //
 // Flags are "[exec]" and "[exec_always]", in any case and together, or "none". A UTF-8
 // byte-order mark at the start is passed over.
@@ -68,6 +70,7 @@ struct Manifest {
     size_t signLine = 0;
     unsigned expiresDays = 0;  // 0: the signature does not expire
     size_t expiresLine = 0;
+    uint8_t patchFormat = 2;   // 1: patches that every patch library applies
 };
 
 // Reads the manifest text. False with *error as "LINE: problem" for the first problem:

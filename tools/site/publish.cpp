@@ -292,8 +292,10 @@ private:
         const std::string name = PatchName(pair);
         Progress("patch " + std::to_string(older.version) + " -> " + std::to_string(newer.version) + " ...");
         std::vector<uint8_t> patch;
+        MakeOptions options;
+        options.format = manifest_.patchFormat;
         const MakeResult result =
-            MakeTreePatch(*OpenTree(Resolve(older.directory)), *OpenTree(Resolve(newer.directory)), MakeOptions(), &patch);
+            MakeTreePatch(*OpenTree(Resolve(older.directory)), *OpenTree(Resolve(newer.directory)), options, &patch);
         if (result.status != MakeStatus::kOk) {
             return Fail(error, newer.line, "cannot make the patch from release " + std::to_string(older.version) + ": " +
                                                result.detail);

@@ -120,6 +120,13 @@ TEST_F(MakepatchTest, FilePatchIsNamedAfterTheNewFile) {
     // The wrong old file: refused, no output.
     EXPECT_EQ(Run({"--apply-file", P("v2/Tool-2.dll"), P("t.rtp"), P("out2.dll")}), 5);
     EXPECT_FALSE(fs::exists(Path("out2.dll")));
+    // Format 1 on request: what a patch library from before format 2 reads.
+    EXPECT_EQ(patch[8], 2);
+    ASSERT_EQ(Run({"--file", "--format", "1", P("v1/tool.dll"), P("v2/Tool-2.dll"), P("f1.rtp")}), 0);
+    EXPECT_EQ(Read("f1.rtp")[8], 1);
+    ASSERT_EQ(Run({"--apply-file", P("v1/tool.dll"), P("f1.rtp"), P("out1.dll")}), 0);
+    EXPECT_EQ(Read("out1.dll"), v2);
+    EXPECT_EQ(Run({"--file", "--format", "3", P("v1/tool.dll"), P("v2/Tool-2.dll"), P("f3.rtp")}), 1);
     // The x86 filter is an option of the same format.
     ASSERT_EQ(Run({"--file", "--x86-filter", P("v1/tool.dll"), P("v2/Tool-2.dll"), P("x.rtp")}), 0);
     ASSERT_EQ(Run({"--apply-file", P("v1/tool.dll"), P("x.rtp"), P("out3.dll")}), 0);

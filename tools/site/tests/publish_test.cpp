@@ -80,6 +80,7 @@ TEST_F(Publish, PublishCheckAndRefuse) {
     ASSERT_EQ(0, Tool("publish " + dir_ + "/site.txt " + dir_ + "/site", &output)) << output;
     const std::string image = ReadAll(dir_ + "/site/image.txt");
     EXPECT_NE(std::string::npos, image.find("FROM V1 TO V2 /patches/p1-2.rtp ")) << image;
+    EXPECT_EQ(ReadAll(dir_ + "/site/patches/p1-2.rtp")[8], 2);  // the format by default
     EXPECT_NE(std::string::npos, image.find("FILE /files/app.exe_ app.exe 80000 ")) << image;
     EXPECT_NE(std::string::npos, image.find(" [exec] ")) << image;
     EXPECT_NE(std::string::npos, image.find("DELETE FILE gone.txt\r\n[Halvorin]\r\nFILE /engine/helper.dll helper.dll"))
@@ -225,6 +226,7 @@ TEST_F(Publish, ManifestFaultsNameTheirLine) {
         {"site \"not a host at all!\"\nrelease 1 v1\n", "site.txt:1: site \"not a host at all!\" is no host"},
         {head + "release 3 empty\n", "site.txt:4: the directory empty holds no file"},
         {head + "codepage 12345\n", "site.txt:4: code page 12345 is not known"},
+        {head + "patch-format 3\n", "site.txt:4: patch-format takes 1 or 2"},
         {head + "mandatory *.txt\n", "cannot be written in code page 1252"},
     };
     std::string output;
@@ -239,8 +241,9 @@ TEST_F(Publish, ManifestFaultsNameTheirLine) {
     WriteAll(dir_ + "/site.txt", "\xEF\xBB\xBF" + head + "mandatory \"**a**a**a**a**a**a**a**a**a**a**b\"\n");
     EXPECT_EQ(2, Tool("publish " + dir_ + "/site.txt " + dir_ + "/www", &output));
     EXPECT_NE(std::string::npos, output.find("site.txt:4: no file of release 2 is **a")) << output;
-    WriteAll(dir_ + "/site.txt", "\xEF\xBB\xBF" + head + "mandatory *.txt [EXEC]\ncodepage 932\n");
+    WriteAll(dir_ + "/site.txt", "\xEF\xBB\xBF" + head + "mandatory *.txt [EXEC]\ncodepage 932\npatch-format 1\n");
     ASSERT_EQ(0, Tool("publish " + dir_ + "/site.txt " + dir_ + "/www", &output)) << output;
+    EXPECT_EQ(ReadAll(dir_ + "/www/patches/p1-2.rtp").substr(0, 9), std::string("HVPATCH\x1A\x01", 9));
     // The names the clients read are in their code page (Shift-JIS here); object paths stay ASCII.
     const std::string image = ReadAll(dir_ + "/www/image.txt");
     EXPECT_NE(std::string::npos, image.find("FILE /files/Read%20Me.txt_ \"Read Me.txt\" ")) << image;
