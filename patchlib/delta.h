@@ -51,6 +51,9 @@ enum class DeltaStatus {
     kNoMemory,
 };
 
+// New content is handed on in pieces of this size (the last one may be shorter).
+constexpr size_t kDeltaSlice = 64 * 1024;
+
 // Takes the new content piece by piece, in order; returning false stops decoding
 // (kNoMemory: the sink could not keep what it was given).
 class DeltaSink {
@@ -61,8 +64,24 @@ protected:
     ~DeltaSink() = default;
 };
 
+// Keeps the whole content in out. Its room (size bytes) is taken at the first piece,
+// which comes only after the payload has been checked against the declared size.
+class VectorSink final : public DeltaSink {
+public:
+    VectorSink(std::vector<uint8_t>* out, uint64_t size) : out_(out), size_(size) { out_->clear(); }
+    bool Take(const uint8_t* data, size_t size) override {
+        if (out_->empty()) out_->reserve(static_cast<size_t>(size_));
+        out_->insert(out_->end(), data, data + size);
+        return true;
+    }
+
+private:
+    std::vector<uint8_t>* out_;
+    uint64_t size_;
+};
+
 // Rebuilds the new content (of the size the patch declares) from the old one and hands
-// it to sink in pieces of at most 64 KiB, so the whole new content is never held at
+// it to sink in pieces of kDeltaSlice bytes, so the whole new content is never held at
 // once. Every length and position in the payload is checked before use, so a damaged
 // or hostile payload gives kCorrupt without reading outside any buffer; the memory it
 // can make us take is bounded by the payload size and a few pieces (by newSize, which

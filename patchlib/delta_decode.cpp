@@ -13,10 +13,10 @@
 
 namespace {
 
-// Output is produced, handed on and reported in slices of this size, so a large file
-// gives its caller a progress call (and a chance to stop) every millisecond or so,
-// and decoding holds no more of the new content than one slice.
-constexpr size_t kSlice = 64 * 1024;
+// Output is produced, handed on and reported in slices, so a large file gives its caller
+// a progress call (and a chance to stop) every millisecond or so, and decoding holds no
+// more of the new content than one slice.
+constexpr size_t kSlice = kDeltaSlice;
 
 bool HeaderFits(const DeltaHeader& h, uint64_t streamBytes, uint64_t newSize) {
     if (h.filter > static_cast<uint8_t>(DeltaFilter::kExecutable)) return false;
@@ -327,22 +327,6 @@ bool PredictFromPayload(const uint8_t* old, size_t oldSize, const DeltaHeader& h
     return true;
 }
 
-// Keeps the whole content. Its room is taken at the first piece, which comes only after
-// the instructions have been checked against the declared size.
-class VectorSink : public DeltaSink {
-public:
-    VectorSink(std::vector<uint8_t>* out, uint64_t size) : out_(out), size_(size) { out_->clear(); }
-    bool Take(const uint8_t* data, size_t size) override {
-        if (out_->empty()) out_->reserve(static_cast<size_t>(size_));
-        out_->insert(out_->end(), data, data + size);
-        return true;
-    }
-
-private:
-    std::vector<uint8_t>* out_;
-    uint64_t size_;
-};
-
 }  // namespace
 
 DeltaStatus DecodeDelta(const uint8_t* oldData, size_t oldSize, const uint8_t* payload, size_t payloadSize,
@@ -395,10 +379,7 @@ DeltaStatus DecodeDelta(const uint8_t* oldData, size_t oldSize, const uint8_t* p
 
 DeltaStatus DecodeDelta(const uint8_t* oldData, size_t oldSize, const uint8_t* payload, size_t payloadSize,
                         uint64_t newSize, std::vector<uint8_t>* out, DeltaProgress* progress) {
-    try {
-        VectorSink sink(out, std::min<uint64_t>(newSize, kDeltaMaxSize));
-        return DecodeDelta(oldData, oldSize, payload, payloadSize, newSize, &sink, progress);
-    } catch (const std::bad_alloc&) {
-        return DeltaStatus::kNoMemory;
-    }
+    // The sink's room is taken inside the decoder, which turns running out into kNoMemory.
+    VectorSink sink(out, std::min<uint64_t>(newSize, kDeltaMaxSize));
+    return DecodeDelta(oldData, oldSize, payload, payloadSize, newSize, &sink, progress);
 }

@@ -6,22 +6,6 @@
 #include "patchlib/patch_format.h"
 #include "patchlib/sha256.h"
 
-namespace {
-
-class AppendingSink : public DeltaSink {
-public:
-    explicit AppendingSink(std::vector<uint8_t>* out) : out_(out) {}
-    bool Take(const uint8_t* data, size_t size) override {
-        out_->insert(out_->end(), data, data + size);
-        return true;
-    }
-
-private:
-    std::vector<uint8_t>* out_;
-};
-
-}  // namespace
-
 uint32_t ApplyPatchToSink(const uint8_t* patch, size_t size, const std::vector<uint8_t>& old, DeltaSink* result,
                           std::string* name) {
     try {
@@ -56,11 +40,8 @@ uint32_t ApplyPatchToSink(const uint8_t* patch, size_t size, const std::vector<u
 
 uint32_t ApplyPatchToContent(const uint8_t* patch, size_t size, const std::vector<uint8_t>& old,
                              std::vector<uint8_t>* result, std::string* name) {
-    try {
-        result->clear();
-        AppendingSink sink(result);
-        return ApplyPatchToSink(patch, size, old, &sink, name);
-    } catch (const std::bad_alloc&) {
-        return PATCHLIB_ERR_NO_MEMORY;
-    }
+    // No room taken ahead: the size is the record's, which only ApplyPatchToSink reads.
+    // Running out there is NO_MEMORY.
+    VectorSink sink(result, 0);
+    return ApplyPatchToSink(patch, size, old, &sink, name);
 }
